@@ -1,0 +1,69 @@
+# Native build: the decoders compiled for this machine against a small
+# stand-in for the few Windows calls they make (tools/nativewin), so they can
+# run under sanitizers and libFuzzer and be measured beside their peers.
+find_package(GTest REQUIRED)
+find_package(PkgConfig REQUIRED)
+
+set(QX_NATIVE_INCLUDES ${CMAKE_SOURCE_DIR}/tools/nativewin ${CMAKE_SOURCE_DIR}/src)
+file(GLOB QX_NATIVEWIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/nativewin/*.cpp)
+set(QX_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+
+# Optimised decoders for the benchmarks and the command-line tools.
+add_library(qximaging STATIC ${QX_IMAGING_PORTABLE} ${QX_NATIVEWIN_SOURCES})
+target_include_directories(qximaging PUBLIC ${QX_NATIVE_INCLUDES})
+target_compile_options(qximaging PRIVATE ${QX_MODULE_FLAGS} -O2)
+
+# The same code under AddressSanitizer and UBSan for the tests.
+add_library(qximaging_san STATIC ${QX_IMAGING_PORTABLE} ${QX_NATIVEWIN_SOURCES})
+target_include_directories(qximaging_san PUBLIC ${QX_NATIVE_INCLUDES})
+target_compile_options(qximaging_san PRIVATE ${QX_MODULE_FLAGS} ${QX_SANITIZE} -O1 -g)
+target_link_options(qximaging_san PUBLIC ${QX_SANITIZE})
+
+file(GLOB QX_NATIVE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
+if(QX_NATIVE_TEST_SOURCES)
+  add_executable(qx_native_tests ${QX_NATIVE_TEST_SOURCES})
+  target_compile_options(qx_native_tests PRIVATE ${QX_SANITIZE} -g)
+  target_compile_definitions(qx_native_tests PRIVATE QX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  target_link_libraries(qx_native_tests PRIVATE qximaging_san GTest::gtest GTest::gtest_main)
+  include(GoogleTest)
+  gtest_discover_tests(qx_native_tests PROPERTIES TIMEOUT 600)
+endif()
+
+# Fuzzers need clang's libFuzzer; each fuzz/*.cpp is one target.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  file(GLOB QX_FUZZERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*.cpp)
+  foreach(src ${QX_FUZZERS})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(fuzz_${name} ${src} ${QX_IMAGING_PORTABLE} ${QX_NATIVEWIN_SOURCES})
+    target_include_directories(fuzz_${name} PRIVATE ${QX_NATIVE_INCLUDES})
+    target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined -g -O1)
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    # A short bounded run over the checked-in corpus keeps every fuzzer honest in CI.
+    if(EXISTS ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+      add_test(NAME fuzz.${name}
+        COMMAND fuzz_${name} -runs=20000 -max_len=65536 -timeout=10 ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+      set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 900)
+    endif()
+  endforeach()
+endif()
+
+# Benchmarks beside the peers (built, not run by the tests: `make bench`).
+find_package(benchmark QUIET)
+if(benchmark_FOUND)
+  file(GLOB QX_BENCHES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+  foreach(src ${QX_BENCHES})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(bench_${name} ${src})
+    target_compile_definitions(bench_${name} PRIVATE QX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+    target_include_directories(bench_${name} PRIVATE ${CMAKE_SOURCE_DIR}/bench /usr/include/stb)
+    target_link_libraries(bench_${name} PRIVATE qximaging benchmark::benchmark jpeg png spng z deflate)
+  endforeach()
+endif()
+
+# Command-line tools over the portable decoders (tools/cli/*.cpp, one each).
+file(GLOB QX_CLI_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/cli/*.cpp)
+foreach(src ${QX_CLI_TOOLS})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE qximaging)
+endforeach()

@@ -1,0 +1,74 @@
+enable_language(RC)
+
+file(GLOB_RECURSE QX_MODULE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
+list(REMOVE_ITEM QX_MODULE_SOURCES ${CMAKE_SOURCE_DIR}/src/hosting/dllmain.cpp)
+
+set(QX_SYSTEM_LIBS gdi32 user32 comctl32 comdlg32 advapi32 shell32 version ole32 oleaut32 uuid msimg32)
+
+# The module's code as objects, so that the DLL and the Wine test program
+# are made of the very same compiled code.
+add_library(qxobjs OBJECT ${QX_MODULE_SOURCES})
+target_include_directories(qxobjs PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/resources)
+target_compile_options(qxobjs PRIVATE ${QX_MODULE_FLAGS})
+target_compile_definitions(qxobjs PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601 _WIN32_IE=0x0600 STRICT)
+
+add_library(QXTINTRA SHARED
+  ${CMAKE_SOURCE_DIR}/src/hosting/dllmain.cpp
+  ${CMAKE_SOURCE_DIR}/src/hosting/qxtintra.def
+  ${CMAKE_SOURCE_DIR}/resources/qxtintra.rc
+  $<TARGET_OBJECTS:qxobjs>)
+set_target_properties(QXTINTRA PROPERTIES PREFIX "" OUTPUT_NAME QXTINTRA SUFFIX ".dll")
+target_include_directories(QXTINTRA PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/resources)
+target_compile_options(QXTINTRA PRIVATE ${QX_MODULE_FLAGS})
+target_compile_definitions(QXTINTRA PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601 _WIN32_IE=0x0600 STRICT)
+# Runtime linked in statically: the DLL must import nothing but system DLLs.
+target_link_options(QXTINTRA PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--enable-stdcall-fixup -Wl,--no-insert-timestamp)
+target_link_libraries(QXTINTRA PRIVATE ${QX_SYSTEM_LIBS})
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/resources/qxtintra.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${CMAKE_SOURCE_DIR}/resources/resource.h)
+target_include_directories(QXTINTRA PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
+  # Only the structure of the shipped 32-bit DLL can be checked here: this
+  # kernel runs no 32-bit programs.
+  add_test(NAME pe32_structure
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check-pe32.sh $<TARGET_FILE:QXTINTRA>)
+  return()
+endif()
+
+# ---- 64-bit: Wine bench ----------------------------------------------------
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# Simulated display driver and import patching: a test and demo aid, never
+# part of the module.
+file(GLOB QX_SIMDRIVER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/simdriver/*.cpp)
+add_library(qxsimdriver STATIC ${QX_SIMDRIVER_SOURCES})
+target_include_directories(qxsimdriver PUBLIC ${CMAKE_SOURCE_DIR}/tools/simdriver ${CMAKE_SOURCE_DIR}/src)
+target_compile_definitions(qxsimdriver PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601 _WIN32_IE=0x0600 STRICT)
+target_link_libraries(qxsimdriver PUBLIC ${QX_SYSTEM_LIBS})
+
+file(GLOB QX_DEMOHOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/demohost/*.cpp)
+# The demo host takes its chip identities from the module's chip table.
+add_executable(qxdemo ${QX_DEMOHOST_SOURCES} ${CMAKE_SOURCE_DIR}/src/driver/chip_family.cpp)
+target_link_libraries(qxdemo PRIVATE qxsimdriver)
+target_link_options(qxdemo PRIVATE -static -mwindows -mconsole)
+add_dependencies(qxdemo QXTINTRA)
+
+file(GLOB QX_WINE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*.cpp)
+add_executable(qx_wine_tests ${QX_WINE_TEST_SOURCES} $<TARGET_OBJECTS:qxobjs>)
+target_include_directories(qx_wine_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/resources ${CMAKE_SOURCE_DIR}/tests/wine)
+target_compile_definitions(qx_wine_tests PRIVATE QX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+target_link_libraries(qx_wine_tests PRIVATE qxsimdriver gtest)
+target_link_options(qx_wine_tests PRIVATE -static)
+add_dependencies(qx_wine_tests QXTINTRA)
+
+set(QX_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(QX_WINE_RUN bash ${CMAKE_SOURCE_DIR}/tools/wine/run-wine.sh ${QX_WINEPREFIX})
+add_test(NAME wine_prefix COMMAND ${QX_WINE_RUN} --init)
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wineprefix)
+# Each suite is its own process: module globals, registered classes and the
+# patched import table start fresh, and one crash names its suite.
+include(${CMAKE_SOURCE_DIR}/cmake/wine-suites.cmake)
+qx_wine_suites(qx_wine_tests ${QX_WINE_TEST_SOURCES})

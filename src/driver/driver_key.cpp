@@ -1,0 +1,3 @@
+#include "driver/driver_key.h"
+
+void InitRegKeyVars() {}

@@ -1,0 +1,110 @@
+// The JPEG decoder's private records, shared by its two halves: the stream
+// and entropy decoder (jpeg_stream.cpp) and the reconstruction and output
+// (jpeg_reconstruct.cpp). Nothing here is used outside src/imaging and the
+// tests.
+#pragma once
+#include "imaging/imaging.h"
+
+#include <cstdint>
+
+// Nine-bit lookahead: every code of up to 9 bits (all of the usual tables'
+// frequent symbols) resolves with one table read; longer codes take the
+// length-by-length walk.
+constexpr int kJpegLookBits = 9;
+
+struct JPEG_HUFF_TABLE {
+    BOOL defined;
+    int32_t maxCode[17];   // by length 1..16; -1 when the length has no codes
+    int32_t minCode[17];   // 257 when the length has no codes
+    BYTE firstIndex[17];   // index in symbols[] of the length's first code
+    BYTE symbols[256];
+    int shortest;          // shortest length in use; 17 for an empty table
+    BYTE tableClass;
+    BYTE number;
+    // Lookahead on the next 9 bits: (length << 8) | symbol, 0 when the code
+    // is longer than 9 bits.
+    uint16_t look[1 << kJpegLookBits];
+    // AC tables only: codes whose length plus extra bits fit in 9 bits,
+    // decoded whole: value << 16 | run << 8 | total length; 0 = not here.
+    int32_t fastAc[1 << kJpegLookBits];
+};
+
+struct JPEG_QUANT_TABLE {
+    WORD raw[64];          // as sent, zigzag order
+    uint32_t scaled[64];   // natural order, 12 fraction bits, see JpegScaleQuant
+    BOOL defined;
+};
+
+struct JPEG_COMPONENT {
+    BYTE id;
+    BYTE h, v;                 // sampling factors from the frame header
+    BYTE vrep, hrep;           // replication: largest V / V, largest H / H
+    uint32_t dcPred;           // DC predictor; wraps like the 32-bit register it models
+    uint32_t eobRun;           // end-of-band run of progressive AC scans
+    const JPEG_HUFF_TABLE* dc;
+    const JPEG_HUFF_TABLE* ac;
+    const JPEG_QUANT_TABLE* quant;
+    uint32_t scanDown, scanAcross;   // blocks of a scan of this component alone
+    uint32_t fullDown, fullAcross;   // blocks of the component's full grid
+    BYTE* plane;                     // samples, 64 per block, blocks in row order
+    int16_t* coef;                   // progressive only: 64 per block, natural order
+};
+
+struct JPEG_DECODER {
+    BOOL error;
+    BOOL eoiSeen;
+    BOOL frameSeen;
+    BOOL fileHeader;
+    BOOL progressive;
+    const char* refusal;    // first reason for the error, for tools
+
+    // Stream position between segments.
+    const BYTE* pos;
+    const BYTE* end;
+
+    uint32_t restartInterval;
+    uint32_t expectedRestart;
+
+    WORD width, height;
+    BYTE maxH, maxV;
+    uint32_t mcuWidth, mcuHeight;
+    uint32_t mcusAcross, mcusDown;
+
+    JPEG_COMPONENT comp[255];        // indexed by component identifier
+    BYTE frameIds[3];
+    int frameCount;
+    JPEG_COMPONENT* scanComp[3];
+    int scanCount;
+    uint32_t ss, se, ah, al;
+
+    JPEG_HUFF_TABLE dcTables[4];
+    JPEG_HUFF_TABLE acTables[4];
+    JPEG_QUANT_TABLE quantTables[4];
+
+    uint32_t scansDecoded;
+    IMG_INFO* info;
+    HDC dc;
+    BITMAPINFO* header;
+    BYTE* bits;
+    HBITMAP dib;
+    WORD outBitCount;
+};
+
+// The zigzag order: stream position k to natural (row-major) index.
+extern const BYTE kJpegZigzag[64];
+
+// ---- reconstruction (jpeg_reconstruct.cpp) ---------------------------------
+// Fills the table's scaled values from its raw values.
+void JpegScaleQuant(JPEG_QUANT_TABLE* table);
+// Inverse DCT of one block of dequantised-on-the-fly coefficients (natural
+// order) into 8 rows of 8 samples, rows `stride` bytes apart.
+void JpegIdctBlock(const int16_t* coef, const uint32_t* scaled, BYTE* out, int stride);
+// The same for a block whose only non-zero coefficient may be the DC one.
+void JpegIdctDcOnly(int16_t dc, const uint32_t* scaled, BYTE* out, int stride);
+// Creates the output DIB section once the frame header is known.
+BOOL JpegCreateOutput(JPEG_DECODER* d);
+// After the last marker: progressive blocks, replication, colour conversion.
+void JpegBuildPicture(JPEG_DECODER* d);
+// Largest buffer a decode will ask for; larger pictures are refused rather
+// than letting a size wrap in 32 bits.
+constexpr uint64_t kJpegMaxBuffer = 0x7FFFFFFF;

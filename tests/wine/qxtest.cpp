@@ -1,0 +1,126 @@
+#include "qxtest.h"
+
+#include <shellapi.h>
+
+#include "driver/escape.h"
+#include "hosting/module.h"
+
+namespace qxtest {
+
+HMODULE ProgramModule() { return GetModuleHandleA(nullptr); }
+
+std::string ProgramDir()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string dir(path, n);
+    return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+HMODULE BuiltDll()
+{
+    static HMODULE dll = LoadLibraryA((ProgramDir() + "QXTINTRA.dll").c_str());
+    return dll;
+}
+
+std::string MakeTempDir(const char* tag)
+{
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    static int serial;
+    std::string dir = std::string(base) + "qxtest_" + tag + "_" + std::to_string(GetCurrentProcessId()) + "_"
+        + std::to_string(++serial);
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+}
+
+void RemoveTree(const std::string& dir)
+{
+    std::string from = dir + '\0';
+    SHFILEOPSTRUCTA op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+    SHFileOperationA(&op);
+}
+
+bool WriteFileBytes(const std::string& path, const void* data, size_t size)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(f, data, static_cast<DWORD>(size), &written, nullptr);
+    CloseHandle(f);
+    return ok && written == size;
+}
+
+void ResetModuleState()
+{
+    g_szDisplayDevice[0] = '\0';
+    g_bUtilSupported = FALSE;
+    g_bTintraSupported = FALSE;
+}
+
+ResourceCounts CurrentCounts()
+{
+    HANDLE self = GetCurrentProcess();
+    DWORD handles = 0;
+    GetProcessHandleCount(self, &handles);
+    return { GetGuiResources(self, GR_GDIOBJECTS), GetGuiResources(self, GR_USEROBJECTS), handles };
+}
+
+void DriverTest::SetUp()
+{
+    static bool installed = false;
+    if (!installed) {
+        ASSERT_TRUE(sim::Driver::Instance().Install(ProgramModule()));
+        ASSERT_NE(BuiltDll(), nullptr) << "QXTINTRA.dll next to the test program";
+        ASSERT_TRUE(sim::Driver::Instance().Install(BuiltDll()));
+        installed = true;
+    }
+    sim::Driver::Instance().Reset();
+    ResetModuleState();
+    g_hInstance = BuiltDll();
+}
+
+void DriverTest::TearDown()
+{
+    EXPECT_EQ(driver().LiveDCs(), 0) << "every display DC the module opens is deleted";
+    sim::Driver::Instance().Reset();
+}
+
+void DriverTest::ConfigureSupportedDriver(DWORD family)
+{
+    sim::DriverConfig& c = driver().config;
+    c.utilEscape = c.tintraEscape = true;
+    // Identities from the chip table of the module's family list.
+    (void)family;
+}
+
+namespace {
+
+int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+{
+    MessageBoxRecorder::boxes().push_back({ owner, text ? text : "", caption ? caption : "", type });
+    return IDOK;
+}
+
+} // namespace
+
+std::vector<MessageBoxRecorder::Box>& MessageBoxRecorder::boxes()
+{
+    static std::vector<Box> list;
+    return list;
+}
+
+MessageBoxRecorder::MessageBoxRecorder()
+    : program_(ProgramModule(), "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox))
+    , dll_(BuiltDll(), "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox))
+{
+    boxes().clear();
+}
+
+MessageBoxRecorder::~MessageBoxRecorder() { boxes().clear(); }
+
+} // namespace qxtest

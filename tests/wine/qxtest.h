@@ -1,0 +1,74 @@
+// Shared helpers of the Wine tests.
+//
+// The test program is linked with the module's own objects, so tests can call
+// internal operations directly; the simulated driver is patched into this
+// program's import table (and into the built DLL's, for tests that go through
+// the exports). Resources live only in the DLL: tests that need them point
+// g_hInstance at the loaded DLL (ModuleWithResources).
+#pragma once
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "iat_patch.h"
+#include "simdriver.h"
+
+namespace qxtest {
+
+// This test program: the module's code linked in.
+HMODULE ProgramModule();
+// QXTINTRA.dll from the build directory, loaded once and kept loaded.
+HMODULE BuiltDll();
+// Directory of the test program, with a trailing backslash.
+std::string ProgramDir();
+// A fresh, empty temporary directory for one test (removed by the caller via
+// RemoveTree, or left for inspection on failure).
+std::string MakeTempDir(const char* tag);
+void RemoveTree(const std::string& dir);
+bool WriteFileBytes(const std::string& path, const void* data, size_t size);
+
+// Puts the module's driver-facing globals back as they are at load.
+void ResetModuleState();
+
+// Counts of what this process holds, for leak checks around an operation.
+struct ResourceCounts {
+    DWORD gdi;
+    DWORD user;
+    DWORD handles;
+};
+ResourceCounts CurrentCounts();
+
+// A test whose module talks to a fresh simulated driver. The driver is patched
+// into the test program and into the built DLL.
+class DriverTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    sim::Driver& driver() { return sim::Driver::Instance(); }
+    // A driver that serves the page: both escapes, a chip of the family.
+    void ConfigureSupportedDriver(DWORD family = 15);
+};
+
+// Replaces MessageBoxA in both modules by a recorder that answers IDOK at
+// once, so no dialog ever waits for a user.
+class MessageBoxRecorder {
+public:
+    MessageBoxRecorder();
+    ~MessageBoxRecorder();
+    struct Box {
+        HWND owner;
+        std::string text;
+        std::string caption;
+        UINT type;
+    };
+    static std::vector<Box>& boxes();
+
+private:
+    sim::ImportPatch program_;
+    sim::ImportPatch dll_;
+};
+
+} // namespace qxtest

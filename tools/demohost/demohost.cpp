@@ -1,0 +1,237 @@
+// A stand-in for the adapter's host utility: loads QXTINTRA.dll, puts the
+// simulated display driver under it, and shows the page in a property sheet
+// with OK, Cancel and Apply. Every request the driver receives is printed.
+//
+//   qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]
+//          [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]
+//          [--screenshot FILE.png] [--delay MS]
+#include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "chips.h"
+#include "png_writer.h"
+#include "simdriver.h"
+
+namespace {
+
+struct Options {
+    DWORD family = 15;
+    bool unsupported = false;
+    std::string device;
+    std::string screenshot;
+    int delayMs = 1500;
+};
+
+typedef DWORD(WINAPI* InitFn)(DWORD, LPCSTR, LPSTR, void*);
+typedef DWORD(WINAPI* AddPagesFn)(LPCSTR, LPFNADDPROPSHEETPAGE, LPARAM, void*);
+typedef DWORD(WINAPI* UnInitFn)(DWORD);
+
+void Usage()
+{
+    fprintf(stderr,
+        "usage: qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]\n"
+        "              [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]\n"
+        "              [--screenshot FILE.png] [--delay MS]\n");
+    exit(64);
+}
+
+DWORD Number(const char* text) { return static_cast<DWORD>(strtoul(text, nullptr, 0)); }
+
+bool Parse(int argc, char** argv, Options& o, sim::DriverConfig& c)
+{
+    // A driver that offers every effect, each with ten levels, Neon Edges at 3 in force.
+    for (DWORD e : { 0x1u, 0x8u, 0x10u, 0x20u, 0x100u, 0x200u })
+        c.maxLevel[e] = 10;
+    c.curEffects = 0x8;
+    c.numEfx = 1;
+    c.pairs[0] = 0x8;
+    c.pairs[1] = 3;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto next = [&]() -> const char* {
+            if (i + 1 >= argc)
+                Usage();
+            return argv[++i];
+        };
+        if (a == "--family")
+            o.family = Number(next());
+        else if (a == "--caps")
+            c.caps = Number(next());
+        else if (a == "--effect")
+            c.curEffects = c.pairs[0] = Number(next());
+        else if (a == "--level")
+            c.pairs[1] = Number(next());
+        else if (a == "--max") {
+            std::string v = next();
+            size_t eq = v.find('=');
+            if (eq == std::string::npos)
+                Usage();
+            c.maxLevel[Number(v.substr(0, eq).c_str())] = Number(v.substr(eq + 1).c_str());
+        } else if (a == "--max-all") {
+            DWORD n = Number(next());
+            for (auto& kv : c.maxLevel)
+                kv.second = n;
+        } else if (a == "--unsupported")
+            o.unsupported = true;
+        else if (a == "--device")
+            o.device = next();
+        else if (a == "--screenshot")
+            o.screenshot = next();
+        else if (a == "--delay")
+            o.delayMs = static_cast<int>(Number(next()));
+        else
+            Usage();
+    }
+    return true;
+}
+
+BOOL CALLBACK AddPage(HPROPSHEETPAGE page, LPARAM param)
+{
+    reinterpret_cast<std::vector<HPROPSHEETPAGE>*>(param)->push_back(page);
+    return TRUE;
+}
+
+void PumpFor(int ms)
+{
+    DWORD end = GetTickCount() + ms;
+    while (static_cast<int>(end - GetTickCount()) > 0) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    }
+}
+
+bool SaveWindow(HWND hwnd, const std::string& path)
+{
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+    const uint8_t* p = static_cast<const uint8_t*>(bits);
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
+        rgb[3 * i] = p[4 * i + 2];
+        rgb[3 * i + 1] = p[4 * i + 1];
+        rgb[3 * i + 2] = p[4 * i];
+    }
+    SelectObject(mem, old);
+    DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return WritePngRgb(path, w, h, rgb);
+}
+
+std::string ProgramDir()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string dir(path, n);
+    return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options opt;
+    sim::Driver& driver = sim::Driver::Instance();
+    Parse(argc, argv, opt, driver.config);
+    if (!sim::UseChipOfFamily(driver.config, opt.family)) {
+        fprintf(stderr, "qxdemo: no chip of family %lu in the table\n", static_cast<unsigned long>(opt.family));
+        return 64;
+    }
+    if (opt.unsupported)
+        driver.config.utilEscape = driver.config.tintraEscape = false;
+    driver.config.driverKey = "qxdisp";
+    driver.onRequest = [](const sim::EscapeRecord& r) {
+        printf("driver: %s\n", sim::Driver::Describe(r).c_str());
+        fflush(stdout);
+    };
+
+    INITCOMMONCONTROLSEX icc = { sizeof icc, ICC_WIN95_CLASSES };
+    InitCommonControlsEx(&icc);
+
+    HMODULE dll = LoadLibraryA((ProgramDir() + "QXTINTRA.dll").c_str());
+    if (!dll) {
+        fprintf(stderr, "qxdemo: cannot load QXTINTRA.dll (error %lu)\n", GetLastError());
+        return 1;
+    }
+    if (!driver.Install(dll)) {
+        fprintf(stderr, "qxdemo: QXTINTRA.dll does not import ExtEscape\n");
+        return 1;
+    }
+    auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityInit")));
+    auto addPages = reinterpret_cast<AddPagesFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityAddPages")));
+    auto unInit = reinterpret_cast<UnInitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityUnInit")));
+    if (!init || !addPages || !unInit) {
+        fprintf(stderr, "qxdemo: QXTINTRA.dll lacks the utility exports\n");
+        return 1;
+    }
+
+    DWORD info[24] = { 100 };
+    char name[128] = "";
+    const char* device = opt.device.empty() ? nullptr : opt.device.c_str();
+    DWORD result = init(0, device, name, info);
+    printf("QxUtilityInit -> %lu (%s), info[84..95] = 0x%lX 0x%lX 0x%lX\n", static_cast<unsigned long>(result), name,
+        static_cast<unsigned long>(info[21]), static_cast<unsigned long>(info[22]), static_cast<unsigned long>(info[23]));
+
+    std::vector<HPROPSHEETPAGE> pages;
+    addPages(device, AddPage, reinterpret_cast<LPARAM>(&pages), info);
+    if (pages.empty()) {
+        printf("QxUtilityAddPages: no page was added (the driver or chip is not supported)\n");
+        unInit(0);
+        return 2;
+    }
+    printf("QxUtilityAddPages: %zu page(s) added\n", pages.size());
+
+    PROPSHEETHEADERA sheet = {};
+    sheet.dwSize = sizeof sheet;
+    sheet.dwFlags = PSH_NOCONTEXTHELP | (opt.screenshot.empty() ? 0 : PSH_MODELESS);
+    sheet.pszCaption = "Display Properties";
+    sheet.nPages = static_cast<UINT>(pages.size());
+    sheet.phpage = pages.data();
+
+    int exitCode = 0;
+    if (opt.screenshot.empty()) {
+        INT_PTR r = PropertySheetA(&sheet);
+        printf("property sheet closed (%ld)\n", static_cast<long>(r));
+    } else {
+        HWND hwnd = reinterpret_cast<HWND>(PropertySheetA(&sheet));
+        if (!hwnd) {
+            fprintf(stderr, "qxdemo: the property sheet could not be created\n");
+            exitCode = 1;
+        } else {
+            PumpFor(opt.delayMs);
+            if (SaveWindow(hwnd, opt.screenshot))
+                printf("screenshot written to %s\n", opt.screenshot.c_str());
+            else
+                exitCode = 1;
+            DestroyWindow(hwnd);
+            PumpFor(100);
+        }
+    }
+    unInit(0);
+    return exitCode;
+}

@@ -1,0 +1,140 @@
+// A stand-in for <windows.h> on the native build: just the types and the
+// handful of calls the decoders make (heap, DIB sections, palettes), done with
+// malloc. It lets the decoders run under sanitizers, libFuzzer and beside
+// their peers in benchmarks. It is not part of the module.
+//
+// It also counts what is alive, and can fail an allocation on purpose, so
+// native tests can check that every failure path releases what it took.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#define WINAPI
+#define CALLBACK
+#define CONST const
+#define FAR
+#define NEAR
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef unsigned int UINT;
+typedef int INT;
+typedef char CHAR;
+typedef uint16_t WCHAR;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef BYTE* LPBYTE;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef DWORD COLORREF;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t UINT_PTR;
+typedef uintptr_t SIZE_T;
+
+struct NativeHandle_;
+typedef NativeHandle_* HANDLE;
+typedef HANDLE HGDIOBJ;
+typedef HANDLE HBITMAP;
+typedef HANDLE HPALETTE;
+typedef HANDLE HDC;
+
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define GetRValue(rgb) ((BYTE)(rgb))
+#define GetGValue(rgb) ((BYTE)(((WORD)(rgb)) >> 8))
+#define GetBValue(rgb) ((BYTE)((rgb) >> 16))
+#define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
+#define ZeroMemory(p, n) memset((p), 0, (n))
+#define CopyMemory(d, s, n) memcpy((d), (s), (n))
+#define FillMemory(d, n, v) memset((d), (v), (n))
+
+#define HEAP_ZERO_MEMORY 0x00000008
+#define DIB_RGB_COLORS 0
+#define BI_RGB 0L
+#define BI_RLE8 1L
+#define BI_RLE4 2L
+#define BI_BITFIELDS 3L
+
+#pragma pack(push, 2)
+typedef struct tagBITMAPFILEHEADER {
+    WORD bfType;
+    DWORD bfSize;
+    WORD bfReserved1;
+    WORD bfReserved2;
+    DWORD bfOffBits;
+} BITMAPFILEHEADER;
+#pragma pack(pop)
+
+typedef struct tagBITMAPINFOHEADER {
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
+} BITMAPINFOHEADER, *LPBITMAPINFOHEADER;
+
+typedef struct tagRGBQUAD {
+    BYTE rgbBlue;
+    BYTE rgbGreen;
+    BYTE rgbRed;
+    BYTE rgbReserved;
+} RGBQUAD;
+
+typedef struct tagBITMAPINFO {
+    BITMAPINFOHEADER bmiHeader;
+    RGBQUAD bmiColors[1];
+} BITMAPINFO, *LPBITMAPINFO;
+
+typedef struct tagPALETTEENTRY {
+    BYTE peRed;
+    BYTE peGreen;
+    BYTE peBlue;
+    BYTE peFlags;
+} PALETTEENTRY;
+
+typedef struct tagLOGPALETTE {
+    WORD palVersion;
+    WORD palNumEntries;
+    PALETTEENTRY palPalEntry[1];
+} LOGPALETTE, *LPLOGPALETTE;
+
+static_assert(sizeof(BITMAPFILEHEADER) == 14, "BITMAPFILEHEADER is 14 bytes");
+static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");
+
+HANDLE WINAPI GetProcessHeap();
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+
+HBITMAP WINAPI CreateDIBSection(HDC dc, const BITMAPINFO* bmi, UINT usage, void** bits, HANDLE section, DWORD offset);
+HPALETTE WINAPI CreatePalette(const LOGPALETTE* lp);
+BOOL WINAPI DeleteObject(HGDIOBJ obj);
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
+
+// ---- test hooks of the stand-in (not Windows API) -------------------------
+struct NativeWinCounts {
+    long heapBlocks;   // live HeapAlloc blocks
+    long gdiObjects;   // live DIB sections and palettes
+};
+NativeWinCounts NativeWin_Counts();
+// Fail the n-th allocation from now (heap or DIB section); -1 disables.
+void NativeWin_FailAllocation(long n);
+// Reads back what CreateDIBSection / CreatePalette made (for tests and tools).
+const BITMAPINFO* NativeWin_DibInfo(HBITMAP bmp);
+void* NativeWin_DibBits(HBITMAP bmp);
+const LOGPALETTE* NativeWin_Palette(HPALETTE pal);

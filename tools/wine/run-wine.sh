@@ -1,0 +1,20 @@
+#!/bin/bash
+# Runs a Windows program of the 64-bit build under 64-bit Wine, in the build
+# tree's own prefix.   run-wine.sh PREFIX --init | PROGRAM [ARGS...]
+set -e
+export WINEPREFIX="$1"; shift
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+WINE=/usr/lib/wine/wine64
+if [ -z "$DISPLAY" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$WINEPREFIX" "$@"
+fi
+if [ "$1" = "--init" ]; then
+    # Made once per build tree; later runs find it ready.
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        "$WINE" wineboot -i >/dev/null 2>&1 || true
+        /usr/lib/wine/wineserver -w
+    fi
+    test -f "$WINEPREFIX/system.reg"
+    exit 0
+fi
+exec "$WINE" "$@"
