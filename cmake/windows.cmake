@@ -63,6 +63,13 @@ target_compile_definitions(qx_wine_tests PRIVATE QX_SOURCE_DIR="${CMAKE_SOURCE_D
 target_link_libraries(qx_wine_tests PRIVATE qxsimdriver gtest)
 target_link_options(qx_wine_tests PRIVATE -static)
 add_dependencies(qx_wine_tests QXTINTRA)
+# Small DLLs that hold nothing but a version block, read by the version-string
+# tests next to the test program.
+foreach(dll qxver_trans qxver_plain)
+  add_library(${dll} SHARED ${CMAKE_SOURCE_DIR}/tests/wine/data/verdll.c ${CMAKE_SOURCE_DIR}/tests/wine/data/${dll}.rc)
+  set_target_properties(${dll} PROPERTIES PREFIX "" SUFFIX ".dll")
+  add_dependencies(qx_wine_tests ${dll})
+endforeach()
 
 set(QX_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(QX_WINE_RUN bash ${CMAKE_SOURCE_DIR}/tools/wine/run-wine.sh ${QX_WINEPREFIX})
@@ -72,3 +79,12 @@ set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wineprefix)
 # patched import table start fresh, and one crash names its suite.
 include(${CMAKE_SOURCE_DIR}/cmake/wine-suites.cmake)
 qx_wine_suites(qx_wine_tests ${QX_WINE_TEST_SOURCES})
+
+# The demo host end to end: a supported adapter shows the page and leaves a
+# screenshot; an unknown chip gets no page (exit code 2).
+add_test(NAME demo.screenshot
+  COMMAND ${QX_WINE_RUN} $<TARGET_FILE:qxdemo> --screenshot ${CMAKE_BINARY_DIR}/qxtintra-page.png --delay 800)
+add_test(NAME demo.unsupported_chip COMMAND ${QX_WINE_RUN} $<TARGET_FILE:qxdemo> --family 0)
+set_tests_properties(demo.unsupported_chip PROPERTIES WILL_FAIL FALSE PASS_REGULAR_EXPRESSION "no page was added")
+set_tests_properties(demo.screenshot PROPERTIES PASS_REGULAR_EXPRESSION "screenshot written")
+set_tests_properties(demo.screenshot demo.unsupported_chip PROPERTIES FIXTURES_REQUIRED wineprefix TIMEOUT 300)

@@ -1,6 +1,62 @@
 // Skin settings from the registry, the colour-depth probe and the tab icon.
+//
+// An OEM brands and restyles the page through up to three registry keys, read
+// in this order: the maker's key, this utility's key and the display driver
+// instance's key. A later key replaces what an earlier one set, and a key with
+// "SkinOverride" on is the last one read.
 #pragma once
 #include <windows.h>
 
+// The two looks of the page.
+enum : DWORD {
+    QXLOOK_CLASSIC = 0,
+    QXLOOK_LUSTRE = 1,
+};
+
+// Every key name is kept as a text path for OpenRegPath.
+constexpr int QX_KEY_NAME_CHARS = 256;
+// Skin paths and the home page address: longer registry values are cut to
+// QX_SKIN_PATH_CHARS - 1 characters.
+constexpr int QX_SKIN_PATH_CHARS = MAX_PATH;
+
+// The logo's link when no key names another. The maker's own site; the
+// .example domain keeps it from pointing at anybody real.
+constexpr char QX_DEFAULT_HOME_PAGE_URL[] = "http://www.qxgraphics.example/tintra/";
+
+// The maker's key and the utility's key; both switch to their Kp variants for
+// the rest of the module's load once a start-up finds a chip of the Kp family.
+// The driver instance's key, szQxByChipKey, is found by InitRegKeyVars.
+extern char szQxKeyName[QX_KEY_NAME_CHARS];
+extern char szQxUtilKeyName[QX_KEY_NAME_CHARS];
+
+// Picture files named by the registry; empty means the built-in picture. For
+// the two backgrounds, "<none>" (any case) means no background picture at all:
+// the text is kept as read and left to the painter.
+extern char g_szBackground[QX_SKIN_PATH_CHARS];
+extern char g_szBackground8bpp[QX_SKIN_PATH_CHARS];
+extern char g_szOEMLogo[QX_SKIN_PATH_CHARS];
+extern char g_szOEMLogo8bpp[QX_SKIN_PATH_CHARS];
+// Icon file for the page's tab; empty means the module's own icon.
+extern char g_szTabIcon[QX_SKIN_PATH_CHARS];
+// QXLOOK_LUSTRE or QXLOOK_CLASSIC.
+extern DWORD gdwUiStyle;
+// The logo is a link only while this is non-empty.
+extern char g_szHomePageUrl[QX_SKIN_PATH_CHARS];
+// 1 hides and disables the logo control.
+extern BOOL g_bHideLogo;
+// gdwColorDepth (bits per pixel of the page's display, 16 until probed) lives
+// with the page state in page/effect_model.h.
+
+// Sets the key names for the chip family and reads the skin settings from the
+// three keys. Needs g_dwChipFamily and szQxByChipKey, so runs after
+// CheckSupport and InitRegKeyVars.
 void CheckRegFlags();
+// Reads every skin setting the open key holds; returns the key's
+// "SkinOverride" flag, or defaultOverride when it has none.
+DWORD ReadSkinSettings(HKEY key, DWORD defaultOverride);
+// Stores the display's bits per pixel in gdwColorDepth. FALSE, and
+// gdwColorDepth untouched, when no device context could be opened.
+BOOL UpdateDisplayMetrics();
+// The page's tab icon: the "TabIcon" file when it loads, else the module's own.
+// The caller owns the handle.
 HICON LoadTabIcon();

@@ -104,7 +104,8 @@ void JpegIdctDcOnly(int16_t dc, const uint32_t* scaled, BYTE* out, int stride);
 // Creates the output DIB section once the frame header is known.
 BOOL JpegCreateOutput(JPEG_DECODER* d);
 // After the last marker: progressive blocks, replication, colour conversion.
-void JpegBuildPicture(JPEG_DECODER* d);
+// False only when a line buffer cannot be had.
+BOOL JpegBuildPicture(JPEG_DECODER* d);
 // Largest buffer a decode will ask for; larger pictures are refused rather
 // than letting a size wrap in 32 bits.
 constexpr uint64_t kJpegMaxBuffer = 0x7FFFFFFF;

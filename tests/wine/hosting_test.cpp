@@ -188,6 +188,40 @@ TEST_F(HostingTest, SheetShowsThePageAndTearsDownCleanly)
     unInit(0);
 }
 
+// What the module asks of the common controls when it creates its page.
+PROPSHEETPAGEA g_lastPage;
+std::string g_lastTitle;
+HPROPSHEETPAGE WINAPI RecordPage(LPCPROPSHEETPAGEA page)
+{
+    g_lastPage = *page;
+    g_lastTitle = page->pszTitle;
+    return nullptr;  // and refuse it: nothing reaches the host
+}
+
+TEST_F(HostingTest, PageRecordAsTheSheetNeedsIt)
+{
+    sim::ImportPatch patch(qxtest::ProgramModule(), "comctl32.dll", "CreatePropertySheetPageA",
+        reinterpret_cast<void*>(&RecordPage));
+    ASSERT_TRUE(patch.installed());
+    int calls = 0;
+    auto callback = [](HPROPSHEETPAGE, LPARAM param) -> BOOL {
+        ++*reinterpret_cast<int*>(param);
+        return TRUE;
+    };
+    AddTintraPage(callback, reinterpret_cast<LPARAM>(&calls), 229, 0x1234);
+    EXPECT_EQ(calls, 0) << "a page that could not be created is not offered";
+    EXPECT_EQ(g_lastPage.dwSize, static_cast<DWORD>(PROPSHEETPAGEA_V2_SIZE));
+    EXPECT_EQ(g_lastPage.dwFlags, 0x4Au);
+    EXPECT_EQ(g_lastPage.hInstance, g_hInstance);
+    EXPECT_EQ(g_lastPage.pszTemplate, MAKEINTRESOURCEA(229));
+    EXPECT_NE(g_lastPage.hIcon, nullptr);
+    EXPECT_EQ(g_lastTitle, "QxTintra");
+    EXPECT_NE(g_lastPage.pfnDlgProc, nullptr);
+    EXPECT_EQ(g_lastPage.lParam, 0x1234);
+    // The sheet counts the page in the module's reference count.
+    EXPECT_EQ(g_lastPage.pcRefParent, reinterpret_cast<UINT*>(&g_cDllRef));
+}
+
 class InstanceWindowTest : public qxtest::DriverTest {};
 
 TEST_F(InstanceWindowTest, WarnsOnceWhenAnotherCopyRuns)

@@ -70,6 +70,10 @@ ResourceCounts CurrentCounts()
     return { GetGuiResources(self, GR_GDIOBJECTS), GetGuiResources(self, GR_USEROBJECTS), handles };
 }
 
+namespace {
+int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+}
+
 void DriverTest::SetUp()
 {
     static bool installed = false;
@@ -77,8 +81,14 @@ void DriverTest::SetUp()
         ASSERT_TRUE(sim::Driver::Instance().Install(ProgramModule()));
         ASSERT_NE(BuiltDll(), nullptr) << "QXTINTRA.dll next to the test program";
         ASSERT_TRUE(sim::Driver::Instance().Install(BuiltDll()));
+        // Tests run in parallel processes, each of which may hold the marker
+        // of a running copy; the single-copy warning must never wait for a
+        // user, so message boxes are recorded and answered at once.
+        for (HMODULE m : { ProgramModule(), BuiltDll() })
+            sim::PatchImport(m, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox));
         installed = true;
     }
+    MessageBoxRecorder::boxes().clear();
     sim::Driver::Instance().Reset();
     ResetModuleState();
     g_hInstance = BuiltDll();

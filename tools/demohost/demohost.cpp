@@ -143,6 +143,13 @@ bool SaveWindow(HWND hwnd, const std::string& path)
     return WritePngRgb(path, w, h, rgb);
 }
 
+// Unattended runs have nobody to close a message box: print it instead.
+int WINAPI PrintMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT)
+{
+    printf("message box \"%s\": %s\n", caption ? caption : "", text ? text : "");
+    return IDOK;
+}
+
 std::string ProgramDir()
 {
     char path[MAX_PATH];
@@ -182,6 +189,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "qxdemo: QXTINTRA.dll does not import ExtEscape\n");
         return 1;
     }
+    if (!opt.screenshot.empty())
+        sim::PatchImport(dll, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&PrintMessageBox));
     auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityInit")));
     auto addPages = reinterpret_cast<AddPagesFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityAddPages")));
     auto unInit = reinterpret_cast<UnInitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityUnInit")));

@@ -9,6 +9,9 @@ namespace {
 long g_heapBlocks;
 long g_gdiObjects;
 long g_failCountdown = -1;
+size_t g_allocationLimit;
+
+bool OverLimit(uint64_t bytes) { return g_allocationLimit && bytes > g_allocationLimit; }
 
 bool ShouldFail()
 {
@@ -43,7 +46,7 @@ HANDLE WINAPI GetProcessHeap() { return reinterpret_cast<HANDLE>(1); }
 
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD flags, SIZE_T bytes)
 {
-    if (ShouldFail())
+    if (OverLimit(bytes) || ShouldFail())
         return nullptr;
     void* p = (flags & HEAP_ZERO_MEMORY) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
     if (p)
@@ -53,7 +56,7 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD flags, SIZE_T bytes)
 
 LPVOID WINAPI HeapReAlloc(HANDLE, DWORD, LPVOID block, SIZE_T bytes)
 {
-    if (ShouldFail())
+    if (OverLimit(bytes) || ShouldFail())
         return nullptr;
     return realloc(block, bytes ? bytes : 1);
 }
@@ -77,7 +80,7 @@ HBITMAP WINAPI CreateDIBSection(HDC, const BITMAPINFO* bmi, UINT, void** bits, H
     uint64_t height = h.biHeight < 0 ? -(int64_t)h.biHeight : h.biHeight;
     uint64_t row = (((uint64_t)h.biWidth * h.biBitCount + 31) / 32) * 4;
     uint64_t size = row * height;
-    if (size == 0 || size > (1ull << 31) || ShouldFail())
+    if (size == 0 || size > (1ull << 31) || OverLimit(size) || ShouldFail())
         return nullptr;
     size_t infoSize = sizeof(BITMAPINFOHEADER) + sizeof(RGBQUAD) * HeaderColors(h);
     GdiObject* o = static_cast<GdiObject*>(malloc(sizeof(GdiObject)));
@@ -131,6 +134,7 @@ int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b)
 
 NativeWinCounts NativeWin_Counts() { return { g_heapBlocks, g_gdiObjects }; }
 void NativeWin_FailAllocation(long n) { g_failCountdown = n; }
+void NativeWin_SetAllocationLimit(size_t bytes) { g_allocationLimit = bytes; }
 
 const BITMAPINFO* NativeWin_DibInfo(HBITMAP bmp)
 {

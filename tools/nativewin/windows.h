@@ -134,6 +134,10 @@ struct NativeWinCounts {
 NativeWinCounts NativeWin_Counts();
 // Fail the n-th allocation from now (heap or DIB section); -1 disables.
 void NativeWin_FailAllocation(long n);
+// Refuse any single heap block or DIB section above this many bytes, as a
+// real process short of address space would (0 = no limit). Fuzzers use it
+// to keep a picture that claims a huge size from exhausting their memory.
+void NativeWin_SetAllocationLimit(size_t bytes);
 // Reads back what CreateDIBSection / CreatePalette made (for tests and tools).
 const BITMAPINFO* NativeWin_DibInfo(HBITMAP bmp);
 void* NativeWin_DibBits(HBITMAP bmp);

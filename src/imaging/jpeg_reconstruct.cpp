@@ -1,0 +1,327 @@
+// JPEG reconstruction and output: scaled dequantisation tables, the integer
+// inverse DCT, replication of subsampled components and YCbCr to BGR into a
+// bottom-up 24-bit DIB section.
+//
+// The arithmetic is fixed to the bit: a second decoder in the tests must give
+// the same pixels. All transform values are 32-bit and wrap like the 32-bit
+// registers they model (held as uint32_t, so that hostile coefficients cannot
+// make signed overflow); right shifts are arithmetic.
+#include "imaging/jpeg_decoder.h"
+
+#include <cstring>
+
+namespace {
+
+// Transform constants, as multipliers followed by a shift right of 6:
+// 45 = trunc(64 cos(pi/4)), 34 = trunc(32 / cos(pi/8)), 83 = trunc(32 / cos(3pi/8)).
+constexpr int32_t kC4 = 45;
+constexpr int32_t kC2 = 34;
+constexpr int32_t kC6 = 83;
+
+// f(k) = 1 / (sqrt(2) cos(k pi / 16)), f(0) = 1. f(4) is 1 exactly; written
+// as a literal it stays exact, where computing it would land one ulp below 1
+// and truncate 4096 x Q / 8 to one less than it is. The test checks the table
+// against the cosines.
+constexpr double kAanFactor[8] = {
+    1.0, 0.7209598220069479, 0.7653668647301796, 0.8504300947672564,
+    1.0, 1.2727585805728336, 1.847759065022573,  3.6245097854115502,
+};
+
+// The three multiplies written as shifts and adds: the same 32-bit results,
+// and cheap in vector registers, which have no 32-bit multiply before SSE4.1.
+template <typename T>
+inline T Times45(T v) { return (v << 5) + (v << 3) + (v << 2) + v; }
+template <typename T>
+inline T Times34(T v) { return (v << 5) + (v << 1); }
+template <typename T>
+inline T Times83(T v) { return (v << 6) + (v << 4) + (v << 1) + v; }
+
+// Four lanes of 32-bit values (GCC/Clang vector extension: SSE2 registers on
+// x86, plain scalar code where there are none).
+typedef uint32_t U32x4 __attribute__((vector_size(16)));
+typedef int32_t I32x4 __attribute__((vector_size(16)));
+
+inline uint32_t Shift6(uint32_t v) { return (uint32_t)((int32_t)v >> 6); }
+inline U32x4 Shift6(U32x4 v) { return (U32x4)((I32x4)v >> 6); }
+
+// The butterfly shared by both passes, for one row or column (uint32_t) or
+// four columns at once (U32x4); `bias` is added to e0 and e1.
+template <typename T>
+inline void Butterfly(const T d[8], uint32_t bias, T out[8])
+{
+    T e0 = d[0] + d[4] + bias;
+    T e1 = d[0] - d[4] + bias;
+    T e2 = d[2] + d[6];
+    T e3 = Shift6(Times45(d[2] - d[6]));
+    T a = e0 + e2 + e3;
+    T b = e1 + e3;
+    T c = e1 - e3;
+    T g = e0 - e2 - e3;
+
+    T o1 = d[1] + d[7];
+    T o2 = d[1] - d[7];
+    T o3 = d[5] + d[3];
+    T o4 = d[5] - d[3];
+    T t0 = o1 + o3;
+    T t1 = Shift6(Times34(o2));
+    T t2 = Shift6(Times83(o4));
+    T t3 = o1 - o3;
+    T u0 = Shift6(Times45(t1 + t2));
+    T u1 = Shift6(Times45(t3));
+    T u2 = t1 - t2;
+    T w0 = u0 + u2 + t0;
+    T w1 = u0 + u1 + u2;
+    T w2 = u0 + u1;
+    T w3 = u0;
+
+    out[0] = a + w0;
+    out[1] = b + w1;
+    out[2] = c + w2;
+    out[3] = g + w3;
+    out[4] = g - w3;
+    out[5] = c - w2;
+    out[6] = b - w1;
+    out[7] = a - w0;
+}
+
+inline BYTE ClampShift(uint32_t v)
+{
+    int32_t x = (int32_t)v >> 12;
+    return (BYTE)(x < 0 ? 0 : x > 255 ? 255 : x);
+}
+
+constexpr uint32_t kColumnBias = 0x80800;   // 128.5 x 4096: level shift and rounding
+
+// ---- colour ----------------------------------------------------------------------
+// 1.402, 1.772, 0.34414 and 0.71414 in 16.16 fixed point (JFIF conversion).
+struct ColourTables {
+    int32_t crToR[256];
+    int32_t cbToB[256];
+    int32_t cbToG[256];
+    int32_t crToG[256];
+};
+
+constexpr ColourTables MakeColourTables()
+{
+    ColourTables t{};
+    for (int i = 0; i < 256; ++i) {
+        int32_t x = i - 128;
+        t.crToR[i] = (91881 * x + 32768) >> 16;
+        t.cbToB[i] = (116130 * x + 32768) >> 16;
+        t.cbToG[i] = 22554 * x;
+        t.crToG[i] = 46802 * x;
+    }
+    return t;
+}
+
+constexpr ColourTables kColour = MakeColourTables();
+
+inline BYTE Clamp255(int32_t v) { return (BYTE)(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// One image row of a component, replicated across, into a line buffer.
+void GatherRow(const JPEG_COMPONENT* c, uint32_t y, uint32_t width, BYTE* line)
+{
+    uint32_t cy = y / c->vrep;
+    const BYTE* src = c->plane + (size_t)(cy >> 3) * c->fullAcross * 64 + (cy & 7) * 8;
+    uint32_t samples = (width + c->hrep - 1) / c->hrep;
+    uint32_t blocks = (samples + 7) / 8;
+    if (c->hrep == 1) {
+        for (uint32_t b = 0; b < blocks; ++b)
+            memcpy(line + b * 8, src + b * 64, 8);
+    } else if (c->hrep == 2) {
+        for (uint32_t b = 0; b < blocks; ++b) {
+            const BYTE* s = src + b * 64;
+            BYTE* o = line + b * 16;
+            for (int i = 0; i < 8; ++i)
+                o[2 * i] = o[2 * i + 1] = s[i];
+        }
+    } else {
+        BYTE* o = line;
+        for (uint32_t b = 0; b < blocks; ++b) {
+            const BYTE* s = src + b * 64;
+            for (int i = 0; i < 8; ++i) {
+                for (uint32_t r = 0; r < c->hrep; ++r)
+                    *o++ = s[i];
+            }
+        }
+    }
+}
+
+// The chroma part of the conversion for one replicated line of Cb and Cr:
+// what is added to Y for blue and red, and subtracted for green. A line of
+// terms serves every picture row that replicates the same chroma row.
+void ChromaTerms(const BYTE* cb, const BYTE* cr, uint32_t width, int16_t* b, int16_t* g, int16_t* r)
+{
+    for (uint32_t x = 0; x < width; ++x) {
+        b[x] = (int16_t)kColour.cbToB[cb[x]];
+        g[x] = (int16_t)((kColour.cbToG[cb[x]] + kColour.crToG[cr[x]] + 32768) >> 16);
+        r[x] = (int16_t)kColour.crToR[cr[x]];
+    }
+}
+
+void ConvertColourRow(const BYTE* y, const int16_t* b, const int16_t* g, const int16_t* r, uint32_t width, BYTE* out)
+{
+    for (uint32_t x = 0; x < width; ++x) {
+        int32_t lum = y[x];
+        out[3 * x] = Clamp255(lum + b[x]);
+        out[3 * x + 1] = Clamp255(lum - g[x]);
+        out[3 * x + 2] = Clamp255(lum + r[x]);
+    }
+}
+
+} // namespace
+
+void JpegScaleQuant(JPEG_QUANT_TABLE* table)
+{
+    for (int k = 0; k < 64; ++k) {
+        int n = kJpegZigzag[k];
+        double q = table->raw[k];
+        table->scaled[n] = (uint32_t)(4096.0 * kAanFactor[n >> 3] * kAanFactor[n & 7] / 8.0 * q);
+    }
+}
+
+void JpegIdctBlock(const int16_t* coef, const uint32_t* q, BYTE* out, int stride)
+{
+    alignas(16) uint32_t t[64];
+    bool lowerRowsZero = true;
+    for (int r = 0; r < 8; ++r) {
+        const int16_t* c = coef + r * 8;
+        const uint32_t* qr = q + r * 8;
+        uint32_t* tr = t + r * 8;
+        uint32_t d0 = (uint32_t)(int32_t)c[0] * qr[0];
+        if ((c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
+            for (int i = 0; i < 8; ++i)
+                tr[i] = d0;
+            if (r && c[0])
+                lowerRowsZero = false;
+            continue;
+        }
+        if (r)
+            lowerRowsZero = false;
+        uint32_t d[8];
+        for (int i = 0; i < 8; ++i)
+            d[i] = (uint32_t)(int32_t)c[i] * qr[i];
+        Butterfly(d, 0, tr);
+    }
+    if (lowerRowsZero) {
+        // Rows 1 to 7 are zero: each column's butterfly gives d0 + bias
+        // everywhere, so the block is its first row repeated.
+        BYTE row[8];
+        for (int i = 0; i < 8; ++i)
+            row[i] = ClampShift(t[i] + kColumnBias);
+        for (int r = 0; r < 8; ++r)
+            memcpy(out + r * stride, row, 8);
+        return;
+    }
+    // Columns four at a time.
+    for (int half = 0; half < 8; half += 4) {
+        U32x4 d[8], o[8];
+        for (int i = 0; i < 8; ++i)
+            memcpy(&d[i], t + i * 8 + half, 16);
+        Butterfly(d, kColumnBias, o);
+        for (int r = 0; r < 8; ++r) {
+            I32x4 v = (I32x4)o[r] >> 12;
+            v = v < 0 ? 0 : v;
+            v = v > 255 ? 255 : v;
+            BYTE* dst = out + r * stride + half;
+            dst[0] = (BYTE)v[0];
+            dst[1] = (BYTE)v[1];
+            dst[2] = (BYTE)v[2];
+            dst[3] = (BYTE)v[3];
+        }
+    }
+}
+
+void JpegIdctDcOnly(int16_t dc, const uint32_t* q, BYTE* out, int stride)
+{
+    // With only d0 every butterfly output of both passes is d0 (plus the bias).
+    BYTE v = ClampShift((uint32_t)(int32_t)dc * q[0] + kColumnBias);
+    for (int r = 0; r < 8; ++r)
+        memset(out + r * stride, v, 8);
+}
+
+BOOL JpegCreateOutput(JPEG_DECODER* d)
+{
+    DWORD rowBytes = Img_GetRowBytes(d->width, 24);
+    if ((uint64_t)rowBytes * d->height > kJpegMaxBuffer)
+        return FALSE;
+    BITMAPINFO* header = (BITMAPINFO*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BITMAPINFOHEADER));
+    if (!header)
+        return FALSE;
+    BITMAPINFOHEADER& h = header->bmiHeader;
+    h.biSize = sizeof(BITMAPINFOHEADER);
+    h.biWidth = d->width;
+    h.biHeight = d->height;
+    h.biPlanes = 1;
+    h.biBitCount = d->outBitCount;
+    h.biCompression = BI_RGB;
+    h.biXPelsPerMeter = 72;
+    h.biYPelsPerMeter = 72;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(d->dc, header, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!dib || !bits) {
+        if (dib)
+            DeleteObject(dib);
+        HeapFree(GetProcessHeap(), 0, header);
+        return FALSE;
+    }
+    d->header = header;
+    d->bits = (BYTE*)bits;
+    d->dib = dib;
+    return TRUE;
+}
+
+BOOL JpegBuildPicture(JPEG_DECODER* d)
+{
+    if (!d->dib || d->scansDecoded == 0)
+        return TRUE;
+    if (d->progressive) {
+        for (int i = 0; i < d->frameCount; ++i) {
+            const JPEG_COMPONENT* c = &d->comp[d->frameIds[i]];
+            if (!c->coef)
+                continue;
+            size_t blocks = (size_t)c->fullDown * c->fullAcross;
+            for (size_t b = 0; b < blocks; ++b)
+                JpegIdctBlock(c->coef + b * 64, c->quant->scaled, c->plane + b * 64, 8);
+        }
+    }
+    const uint32_t width = d->width, height = d->height;
+    const DWORD rowBytes = Img_GetRowBytes(d->width, 24);
+    const int planes = d->frameCount == 1 ? 1 : 3;
+    const JPEG_COMPONENT* comps[3];
+    for (int i = 0; i < planes; ++i) {
+        comps[i] = &d->comp[d->frameIds[i]];
+        if (!comps[i]->plane)
+            return TRUE;   // a component never scanned: the picture stays black
+    }
+    // One line per component, wide enough for the replicated last MCU, and
+    // three lines of chroma terms.
+    const size_t lineBytes = (d->mcusAcross * (size_t)d->mcuWidth + 15) & ~(size_t)15;
+    BYTE* lines = (BYTE*)HeapAlloc(GetProcessHeap(), 0, lineBytes * (planes == 1 ? 1 : 9));
+    if (!lines)
+        return FALSE;
+    BYTE* cbLine = lines + lineBytes;
+    BYTE* crLine = lines + 2 * lineBytes;
+    int16_t* terms = (int16_t*)(lines + 3 * lineBytes);
+    uint32_t cbRow = UINT32_MAX, crRow = UINT32_MAX;
+    for (uint32_t y = 0; y < height; ++y) {
+        BYTE* out = d->bits + (size_t)(height - 1 - y) * rowBytes;
+        GatherRow(comps[0], y, width, lines);
+        if (planes == 1) {
+            for (uint32_t x = 0; x < width; ++x)
+                out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = lines[x];
+        } else {
+            if (y / comps[1]->vrep != cbRow || y / comps[2]->vrep != crRow) {
+                cbRow = y / comps[1]->vrep;
+                crRow = y / comps[2]->vrep;
+                GatherRow(comps[1], y, width, cbLine);
+                GatherRow(comps[2], y, width, crLine);
+                ChromaTerms(cbLine, crLine, width, terms, terms + lineBytes, terms + 2 * lineBytes);
+            }
+            ConvertColourRow(lines, terms, terms + lineBytes, terms + 2 * lineBytes, width, out);
+        }
+        memset(out + 3 * width, 0, rowBytes - 3 * width);
+    }
+    HeapFree(GetProcessHeap(), 0, lines);
+    return TRUE;
+}

@@ -1,0 +1,954 @@
+// JPEG stream and entropy decoding: signature, marker loop, tables, frame and
+// scan headers, and Huffman decoding of sequential and progressive scans.
+// Reconstruction (inverse DCT, replication, colour) is in jpeg_reconstruct.cpp.
+//
+// Speed comes from the bit reader and the Huffman lookahead: the reader keeps
+// up to 64 bits in a register, loading eight bytes at a time where they hold
+// no 0xFF, and every code of up to nine bits (with its extra bits, for AC
+// coefficients) resolves with a single table read. What it may never change
+// is the outcome: the reader reproduces exactly where a byte-by-byte reader
+// would stand and when it would fail (see AlignedPosition).
+#include "imaging/jpeg_decoder.h"
+
+#include "common/raii.h"
+
+#include <cstring>
+
+const BYTE kJpegZigzag[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
+};
+
+namespace {
+
+BOOL Fail(JPEG_DECODER* d, const char* why)
+{
+    if (!d->error) {
+        d->error = TRUE;
+        d->refusal = why;
+    }
+    return FALSE;
+}
+
+// ---- bytes between segments --------------------------------------------------
+
+BOOL ReadByte(JPEG_DECODER* d, uint32_t* value)
+{
+    if (d->pos >= d->end)
+        return Fail(d, "truncated JPEG stream");
+    *value = *d->pos++;
+    return TRUE;
+}
+
+BOOL ReadWord(JPEG_DECODER* d, uint32_t* value)
+{
+    if (d->end - d->pos < 2)
+        return Fail(d, "truncated JPEG stream");
+    *value = (uint32_t)d->pos[0] << 8 | d->pos[1];
+    d->pos += 2;
+    return TRUE;
+}
+
+// ---- bit reader ----------------------------------------------------------------
+
+struct BitReader {
+    uint64_t acc;          // next bit in bit 63
+    int nbits;             // bits held in acc, including padding
+    int pad;               // zero bits added past the end of the data
+    const BYTE* p;         // next byte to load
+    const BYTE* end;
+    const BYTE* start;     // where this run of entropy-coded data began
+    bool stopped;          // met a marker or the end of the data
+    bool stoppedOnFF;      // the last byte loaded is an 0xFF that may not be left
+};
+
+void StartReader(BitReader& br, const BYTE* at, const BYTE* end)
+{
+    br.acc = 0;
+    br.nbits = 0;
+    br.pad = 0;
+    br.p = at;
+    br.end = end;
+    br.start = at;
+    br.stopped = false;
+    br.stoppedOnFF = false;
+}
+
+inline bool HasFF(uint64_t w)
+{
+    uint64_t v = ~w;
+    return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0;
+}
+
+// One byte at a time: stuffed zeros are dropped; an 0xFF not followed by a
+// stuffed zero is loaded (its bits are data) but ends the loading, and so does
+// the end of the data. Past that the reader supplies zero bits and counts them:
+// consuming any of them is the failure a byte-by-byte reader would report.
+void FillSlow(BitReader& br)
+{
+    while (br.nbits <= 56) {
+        uint32_t b = 0;
+        if (br.stopped) {
+            br.pad += 8;
+        } else if (br.p >= br.end) {
+            br.stopped = true;
+            continue;
+        } else {
+            b = *br.p;
+            if (b == 0xFF) {
+                if (br.end - br.p >= 2 && br.p[1] == 0) {
+                    br.p += 2;
+                } else {
+                    br.p += 1;
+                    br.stopped = true;
+                    br.stoppedOnFF = true;
+                }
+            } else {
+                br.p += 1;
+            }
+        }
+        br.acc |= (uint64_t)b << (56 - br.nbits);
+        br.nbits += 8;
+    }
+}
+
+inline void Fill(BitReader& br)
+{
+    if (br.nbits > 56)
+        return;
+    if (!br.stopped && br.end - br.p >= 8) {
+        uint64_t w;
+        memcpy(&w, br.p, 8);
+        w = __builtin_bswap64(w);
+        if (!HasFF(w)) {
+            int n = (64 - br.nbits) >> 3;
+            br.acc |= (n == 8 ? w : w >> (64 - 8 * n)) << (64 - br.nbits - 8 * n);
+            br.nbits += 8 * n;
+            br.p += n;
+            return;
+        }
+    }
+    FillSlow(br);
+}
+
+// n from 1 to 16.
+inline uint32_t GetBits(BitReader& br, int n)
+{
+    if (br.nbits < n)
+        Fill(br);
+    uint32_t v = (uint32_t)(br.acc >> (64 - n));
+    br.acc <<= n;
+    br.nbits -= n;
+    return v;
+}
+
+inline uint32_t GetBit(BitReader& br)
+{
+    if (br.nbits < 1)
+        Fill(br);
+    uint32_t v = (uint32_t)(br.acc >> 63);
+    br.acc <<= 1;
+    br.nbits -= 1;
+    return v;
+}
+
+inline bool Overrun(const BitReader& br) { return br.nbits < br.pad; }
+
+// Where a byte-by-byte reader would stand after stepping past its current
+// byte: the first byte none of whose bits were consumed. The unconsumed whole
+// bytes still in the register are walked back over (a stuffed 0xFF spans two
+// stream bytes). Null when stepping past the current byte is itself an error:
+// an 0xFF followed by a marker or by the end of the data.
+const BYTE* AlignedPosition(const BitReader& br)
+{
+    int real = br.nbits - br.pad;
+    const BYTE* q = br.p;
+    if (real < 8 && br.stoppedOnFF && q > br.start)
+        return nullptr;
+    for (int whole = real >> 3; whole > 0; --whole) {
+        if (q - br.start >= 2 && q[-1] == 0 && q[-2] == 0xFF)
+            q -= 2;
+        else
+            q -= 1;
+    }
+    return q;
+}
+
+// Extension of an s-bit value (s >= 1) to a signed difference.
+inline int32_t Extend(uint32_t v, int s)
+{
+    return v < (1u << (s - 1)) ? (int32_t)v - (int32_t)(1u << s) + 1 : (int32_t)v;
+}
+
+// The symbol of the next code, or -1 for a code no length accepts.
+inline int DecodeSymbol(BitReader& br, const JPEG_HUFF_TABLE* t)
+{
+    if (br.nbits < 16)
+        Fill(br);
+    uint32_t e = t->look[br.acc >> (64 - kJpegLookBits)];
+    if (e) {
+        int len = (int)(e >> 8);
+        br.acc <<= len;
+        br.nbits -= len;
+        return (int)(e & 0xFF);
+    }
+    uint32_t bits16 = (uint32_t)(br.acc >> 48);
+    for (int len = kJpegLookBits + 1; len <= 16; ++len) {
+        int32_t v = (int32_t)(bits16 >> (16 - len));
+        if (v <= t->maxCode[len]) {
+            br.acc <<= len;
+            br.nbits -= len;
+            return t->symbols[(t->firstIndex[len] + v - t->minCode[len]) & 0xFF];
+        }
+    }
+    return -1;
+}
+
+// ---- tables -------------------------------------------------------------------
+
+void BuildHuffman(JPEG_HUFF_TABLE* t, const BYTE counts[16])
+{
+    int32_t code = 0;
+    int k = 0;
+    t->shortest = 17;
+    for (int len = 1; len <= 16; ++len) {
+        int n = counts[len - 1];
+        if (n) {
+            if (t->shortest == 17)
+                t->shortest = len;
+            t->firstIndex[len] = (BYTE)k;
+            t->minCode[len] = code;
+            code += n;
+            k += n;
+            t->maxCode[len] = code - 1;
+        } else {
+            t->firstIndex[len] = 0;
+            t->minCode[len] = 257;
+            t->maxCode[len] = -1;
+        }
+        code <<= 1;
+    }
+    // The lookahead entry of a 9-bit pattern is what the length-by-length walk
+    // finds for it, so even a malformed (over-full) table decodes the same way.
+    for (uint32_t pattern = 0; pattern < (1u << kJpegLookBits); ++pattern) {
+        uint16_t entry = 0;
+        for (int len = 1; len <= kJpegLookBits; ++len) {
+            int32_t v = (int32_t)(pattern >> (kJpegLookBits - len));
+            if (v <= t->maxCode[len]) {
+                entry = (uint16_t)(len << 8 | t->symbols[(t->firstIndex[len] + v - t->minCode[len]) & 0xFF]);
+                break;
+            }
+        }
+        t->look[pattern] = entry;
+        t->fastAc[pattern] = 0;
+        if (!entry || t->tableClass == 0)
+            continue;
+        int len = entry >> 8, rs = entry & 0xFF, s = rs & 15;
+        if (s == 0 || len + s > kJpegLookBits)
+            continue;
+        uint32_t extra = (pattern >> (kJpegLookBits - len - s)) & ((1u << s) - 1);
+        t->fastAc[pattern] = (int32_t)((uint32_t)Extend(extra, s) << 16 | (uint32_t)(rs >> 4) << 8 | (uint32_t)(len + s));
+    }
+}
+
+// A table that does not fit in what is left of its segment is refused: the
+// segment's length and its contents must agree.
+BOOL ReadDqt(JPEG_DECODER* d)
+{
+    uint32_t length;
+    if (!ReadWord(d, &length))
+        return FALSE;
+    if (length < 2)
+        return Fail(d, "bad quantisation table segment length");
+    uint32_t remaining = length - 2;
+    while (remaining != 0) {
+        if (remaining < 65)
+            return Fail(d, "quantisation table segment length disagrees with its tables");
+        uint32_t pq;
+        if (!ReadByte(d, &pq))
+            return FALSE;
+        if ((pq & 15) >= 4)
+            return Fail(d, "quantisation table number above 3");
+        if (pq >> 4)
+            return Fail(d, "16-bit quantisation table");
+        if (d->end - d->pos < 64)
+            return Fail(d, "truncated JPEG stream");
+        JPEG_QUANT_TABLE* t = &d->quantTables[pq & 15];
+        for (int i = 0; i < 64; ++i) {
+            t->raw[i] = d->pos[i];
+            if (!t->raw[i])
+                return Fail(d, "zero in a quantisation table");
+        }
+        d->pos += 64;
+        JpegScaleQuant(t);
+        t->defined = TRUE;
+        remaining -= 65;
+    }
+    return TRUE;
+}
+
+BOOL ReadDht(JPEG_DECODER* d)
+{
+    uint32_t length;
+    if (!ReadWord(d, &length))
+        return FALSE;
+    if (length < 2)
+        return Fail(d, "bad Huffman table segment length");
+    uint32_t remaining = length - 2;
+    while (remaining != 0) {
+        if (remaining < 17)
+            return Fail(d, "Huffman table segment length disagrees with its tables");
+        uint32_t tc;
+        if (!ReadByte(d, &tc))
+            return FALSE;
+        if ((tc & 15) > 3)
+            return Fail(d, "Huffman table number above 3");
+        if (d->end - d->pos < 16)
+            return Fail(d, "truncated JPEG stream");
+        BYTE counts[16];
+        memcpy(counts, d->pos, 16);
+        d->pos += 16;
+        uint32_t sum = 0;
+        for (int i = 0; i < 16; ++i)
+            sum += counts[i];
+        if (sum > 256)
+            return Fail(d, "Huffman table with more than 256 codes");
+        if (remaining < 17 + sum)
+            return Fail(d, "Huffman table segment length disagrees with its tables");
+        if ((uint32_t)(d->end - d->pos) < sum)
+            return Fail(d, "truncated JPEG stream");
+        JPEG_HUFF_TABLE* t = tc < 16 ? &d->dcTables[tc & 15] : &d->acTables[tc & 15];
+        memcpy(t->symbols, d->pos, sum);
+        d->pos += sum;
+        t->tableClass = tc < 16 ? 0 : 1;
+        t->number = (BYTE)(tc & 15);
+        BuildHuffman(t, counts);
+        t->defined = TRUE;
+        remaining -= 17 + sum;
+    }
+    return TRUE;
+}
+
+// ---- frame header --------------------------------------------------------------
+
+void NoteFrame(const JPEG_DECODER* d, uint32_t marker)
+{
+    IMG_NOTES* notes = Img_GetNotes();
+    notes->coding = marker == 0xC2 ? "progressive" : marker == 0xC1 ? "extended sequential" : "baseline";
+    notes->width = d->width;
+    notes->height = d->height;
+    notes->components = d->frameCount;
+    char* s = notes->sampling;
+    for (int i = 0; i < d->frameCount; ++i) {
+        const JPEG_COMPONENT& c = d->comp[d->frameIds[i]];
+        if (i)
+            *s++ = ' ';
+        *s++ = (char)('0' + c.h % 10);
+        *s++ = 'x';
+        *s++ = (char)('0' + c.v % 10);
+    }
+    *s = 0;
+}
+
+BOOL ReadFrame(JPEG_DECODER* d, uint32_t marker)
+{
+    // One frame per picture: a second frame header would replace the output
+    // and the components under the scans already decoded.
+    if (d->frameSeen)
+        return Fail(d, "second JPEG frame header");
+    uint32_t length, precision, height, width, count;
+    if (!ReadWord(d, &length) || !ReadByte(d, &precision))
+        return FALSE;
+    if (precision != 8)
+        return Fail(d, precision == 12 ? "12-bit JPEG precision" : "JPEG precision other than 8 bits");
+    if (!ReadWord(d, &height) || !ReadWord(d, &width) || !ReadByte(d, &count))
+        return FALSE;
+    if (count != 1 && count != 3)
+        return Fail(d, count == 4 ? "4-component (CMYK) JPEG" : "JPEG component count other than 1 or 3");
+    if (length != 8 + 3 * count)
+        return Fail(d, "frame header length disagrees with its components");
+    if (width == 0 || height == 0)
+        return Fail(d, "JPEG picture of zero width or height");
+    d->width = (WORD)width;
+    d->height = (WORD)height;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t id, hv, tq;
+        if (!ReadByte(d, &id) || !ReadByte(d, &hv) || !ReadByte(d, &tq))
+            return FALSE;
+        // The component table has 255 entries, identifiers 0 to 254.
+        if (id == 255)
+            return Fail(d, "JPEG component identifier 255");
+        JPEG_COMPONENT* c = &d->comp[id];
+        if (c->h)
+            return Fail(d, "JPEG component identifier used twice");
+        if ((hv >> 4) == 0 || (hv & 15) == 0)
+            return Fail(d, "JPEG sampling factor of 0");
+        if (tq >= 4)
+            return Fail(d, "quantisation table number above 3");
+        c->id = (BYTE)id;
+        c->h = (BYTE)(hv >> 4);
+        c->v = (BYTE)(hv & 15);
+        c->quant = &d->quantTables[tq];
+        d->frameIds[i] = (BYTE)id;
+        if (c->h > d->maxH)
+            d->maxH = c->h;
+        if (c->v > d->maxV)
+            d->maxV = c->v;
+    }
+    d->frameCount = (int)count;
+    // Replication is by whole factors only: with factors such as 3 and 2 the
+    // components' replicated planes would not line up.
+    for (int i = 0; i < d->frameCount; ++i) {
+        const JPEG_COMPONENT& c = d->comp[d->frameIds[i]];
+        if (d->maxH % c.h || d->maxV % c.v)
+            return Fail(d, "JPEG sampling factors that do not divide the largest");
+    }
+    d->mcuWidth = 8u * d->maxH;
+    d->mcuHeight = 8u * d->maxV;
+    d->mcusAcross = (width + d->mcuWidth - 1) / d->mcuWidth;
+    d->mcusDown = (height + d->mcuHeight - 1) / d->mcuHeight;
+    NoteFrame(d, marker);
+    if (!JpegCreateOutput(d))
+        return Fail(d, "JPEG picture too large");
+    d->frameSeen = TRUE;
+    return TRUE;
+}
+
+// ---- scans ----------------------------------------------------------------------
+
+BOOL PrepareComponent(JPEG_DECODER* d, JPEG_COMPONENT* c)
+{
+    if (c->plane)
+        return TRUE;
+    c->vrep = (BYTE)(d->maxV / c->v);
+    c->hrep = (BYTE)(d->maxH / c->h);
+    c->scanDown = (d->height + 8u * c->vrep - 1) / (8u * c->vrep);
+    c->scanAcross = (d->width + 8u * c->hrep - 1) / (8u * c->hrep);
+    c->fullDown = d->mcusDown * c->v;
+    c->fullAcross = d->mcusAcross * c->h;
+    uint64_t blocks = (uint64_t)c->fullDown * c->fullAcross;
+    if (blocks * 64 * (d->progressive ? 3 : 1) > kJpegMaxBuffer)
+        return Fail(d, "JPEG picture too large");
+    // A sequential plane needs no clearing: every sample the picture uses
+    // belongs to a block that the component's scan decodes.
+    c->plane = (BYTE*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)(blocks * 64));
+    if (!c->plane)
+        return Fail(d, "out of memory");
+    if (d->progressive) {
+        c->coef = (int16_t*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (SIZE_T)(blocks * 64 * sizeof(int16_t)));
+        if (!c->coef)
+            return Fail(d, "out of memory");
+    }
+    return TRUE;
+}
+
+// Reads the restart marker that must come next and starts the reader after it.
+BOOL ReadRestart(JPEG_DECODER* d, BitReader& br)
+{
+    const BYTE* q = AlignedPosition(br);
+    if (!q)
+        return Fail(d, "marker inside entropy-coded data");
+    if (q >= d->end)
+        return Fail(d, "missing restart marker");
+    uint32_t b = *q++;
+    while (b == 0xFF) {
+        if (q >= d->end)
+            return Fail(d, "missing restart marker");
+        b = *q++;
+    }
+    if (b != 0xD0 + d->expectedRestart)
+        return Fail(d, "wrong or missing restart marker");
+    d->expectedRestart = (d->expectedRestart + 1) & 7;
+    for (int i = 0; i < d->scanCount; ++i)
+        d->scanComp[i]->dcPred = 0;
+    StartReader(br, q, d->end);
+    return TRUE;
+}
+
+// Visits the blocks of the current scan in stream order, with restarts:
+// interleaved by MCU, or one component's own blocks in row order.
+template <typename BlockFn>
+BOOL WalkScan(JPEG_DECODER* d, BitReader& br, bool interleaved, BlockFn&& block)
+{
+    uint32_t sinceRestart = 0;
+    auto unitDone = [&]() -> BOOL {
+        ++sinceRestart;
+        if (Overrun(br))
+            return Fail(d, br.stoppedOnFF ? "marker inside entropy-coded data" : "truncated JPEG stream");
+        return !d->error;
+    };
+    auto restart = [&]() -> BOOL {
+        if (d->restartInterval && sinceRestart == d->restartInterval) {
+            sinceRestart = 0;
+            return ReadRestart(d, br);
+        }
+        return TRUE;
+    };
+    if (!interleaved) {
+        JPEG_COMPONENT* c = d->scanComp[0];
+        for (uint32_t row = 0; row < c->scanDown; ++row) {
+            for (uint32_t col = 0; col < c->scanAcross; ++col) {
+                if (!restart() || !block(c, row, col) || !unitDone())
+                    return Fail(d, "undecodable JPEG scan");
+            }
+        }
+        return TRUE;
+    }
+    for (uint32_t my = 0; my < d->mcusDown; ++my) {
+        for (uint32_t mx = 0; mx < d->mcusAcross; ++mx) {
+            if (!restart())
+                return FALSE;
+            for (int i = 0; i < d->scanCount; ++i) {
+                JPEG_COMPONENT* c = d->scanComp[i];
+                for (uint32_t v = 0; v < c->v; ++v) {
+                    for (uint32_t h = 0; h < c->h; ++h) {
+                        if (!block(c, my * c->v + v, mx * c->h + h))
+                            return Fail(d, "undecodable JPEG scan");
+                    }
+                }
+            }
+            if (!unitDone())
+                return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+inline BYTE* PlaneBlock(const JPEG_COMPONENT* c, uint32_t row, uint32_t col)
+{
+    return c->plane + ((size_t)row * c->fullAcross + col) * 64;
+}
+
+inline int16_t* CoefBlock(const JPEG_COMPONENT* c, uint32_t row, uint32_t col)
+{
+    return c->coef + ((size_t)row * c->fullAcross + col) * 64;
+}
+
+// DC difference of a block: false for an undecodable code or one that asks
+// for more than 16 bits.
+inline bool DecodeDc(BitReader& br, const JPEG_HUFF_TABLE* t, int32_t* diff)
+{
+    int s = DecodeSymbol(br, t);
+    if (s < 0 || s > 16)
+        return false;
+    *diff = s ? Extend(GetBits(br, s), s) : 0;
+    return true;
+}
+
+// One sequential block, straight into the component's sample plane.
+bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col)
+{
+    alignas(16) int16_t blk[64];
+    memset(blk, 0, sizeof blk);
+    int32_t diff;
+    if (!DecodeDc(br, c->dc, &diff))
+        return false;
+    c->dcPred += (uint32_t)diff;
+    blk[0] = (int16_t)c->dcPred;
+    const JPEG_HUFF_TABLE* ac = c->ac;
+    bool anyAc = false;
+    for (int k = 1; k < 64;) {
+        if (br.nbits < 32)
+            Fill(br);
+        int32_t f = ac->fastAc[br.acc >> (64 - kJpegLookBits)];
+        if (f) {
+            k += (f >> 8) & 0xFF;
+            if (k >= 64)
+                return false;
+            int len = f & 0xFF;
+            br.acc <<= len;
+            br.nbits -= len;
+            blk[kJpegZigzag[k++]] = (int16_t)(f >> 16);
+            anyAc = true;
+            continue;
+        }
+        int rs = DecodeSymbol(br, ac);
+        if (rs < 0)
+            return false;
+        int r = rs >> 4, s = rs & 15;
+        if (s == 0) {
+            if (r != 15)
+                break;
+            k += 16;
+            continue;
+        }
+        k += r;
+        if (k >= 64)
+            return false;
+        blk[kJpegZigzag[k++]] = (int16_t)Extend(GetBits(br, s), s);
+        anyAc = true;
+    }
+    BYTE* out = PlaneBlock(c, row, col);
+    if (anyAc)
+        JpegIdctBlock(blk, c->quant->scaled, out, 8);
+    else
+        JpegIdctDcOnly(blk[0], c->quant->scaled, out, 8);
+    return true;
+}
+
+bool DcFirstBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col, uint32_t al)
+{
+    int32_t diff;
+    if (!DecodeDc(br, c->dc, &diff))
+        return false;
+    c->dcPred += (uint32_t)diff;
+    CoefBlock(c, row, col)[0] = (int16_t)(c->dcPred << al);
+    return true;
+}
+
+bool DcRefineBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col, uint32_t al)
+{
+    if (GetBit(br)) {
+        int16_t* co = CoefBlock(c, row, col);
+        co[0] = (int16_t)((uint16_t)co[0] | (1u << al));
+    }
+    return true;
+}
+
+bool AcFirstBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
+{
+    if (c->eobRun > 0) {
+        --c->eobRun;
+        return true;
+    }
+    const JPEG_HUFF_TABLE* ac = c->ac;
+    for (int k = ss; k <= se;) {
+        if (br.nbits < 32)
+            Fill(br);
+        int32_t f = ac->fastAc[br.acc >> (64 - kJpegLookBits)];
+        if (f) {
+            k += (f >> 8) & 0xFF;
+            if (k >= 64)
+                return false;
+            int len = f & 0xFF;
+            br.acc <<= len;
+            br.nbits -= len;
+            co[kJpegZigzag[k++]] = (int16_t)((uint32_t)(f >> 16) << al);
+            continue;
+        }
+        int rs = DecodeSymbol(br, ac);
+        if (rs < 0)
+            return false;
+        int r = rs >> 4, s = rs & 15;
+        if (s) {
+            k += r;
+            if (k >= 64)
+                return false;
+            co[kJpegZigzag[k++]] = (int16_t)((uint32_t)Extend(GetBits(br, s), s) << al);
+        } else if (r == 15) {
+            k += 16;
+        } else {
+            c->eobRun = (1u << r) - 1 + (r ? GetBits(br, r) : 0);
+            break;
+        }
+    }
+    return true;
+}
+
+inline void Refine(BitReader& br, int16_t* co, int p)
+{
+    if (GetBit(br))
+        *co = (int16_t)(*co + (*co > 0 ? p : -p));
+}
+
+bool AcRefineBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
+{
+    const int p = 1 << al;
+    int k = ss;
+    for (;;) {
+        if (c->eobRun > 0) {
+            for (; k <= se; ++k) {
+                if (co[kJpegZigzag[k]])
+                    Refine(br, &co[kJpegZigzag[k]], p);
+            }
+            --c->eobRun;
+            return true;
+        }
+        if (k > se)
+            return true;
+        int rs = DecodeSymbol(br, c->ac);
+        if (rs < 0)
+            return false;
+        int r = rs >> 4, s = rs & 15;
+        if (s) {
+            if (s != 1)
+                return false;
+            bool positive = GetBit(br) != 0;
+            for (int zeros = 0;; ++k) {
+                if (k > se)
+                    return false;
+                int16_t* x = &co[kJpegZigzag[k]];
+                if (*x) {
+                    Refine(br, x, p);
+                } else {
+                    if (zeros == r)
+                        break;
+                    ++zeros;
+                }
+            }
+            co[kJpegZigzag[k++]] = (int16_t)(positive ? p : -p);
+        } else if (r == 15) {
+            for (int zeros = 0; k <= se && zeros < 16; ++k) {
+                int16_t* x = &co[kJpegZigzag[k]];
+                if (*x)
+                    Refine(br, x, p);
+                else
+                    ++zeros;
+            }
+        } else {
+            c->eobRun = r ? (1u << r) + GetBits(br, r) : 1;
+        }
+    }
+}
+
+BOOL DecodeScanData(JPEG_DECODER* d, BitReader& br)
+{
+    const int ss = (int)d->ss, se = (int)d->se;
+    const uint32_t al = d->al;
+    if (!d->progressive) {
+        return WalkScan(d, br, d->scanCount > 1, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
+            return SequentialBlock(br, c, row, col);
+        });
+    }
+    if (ss == 0) {
+        bool refine = d->ah != 0;
+        return WalkScan(d, br, d->scanCount > 1, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
+            return refine ? DcRefineBlock(br, c, row, col, al) : DcFirstBlock(br, c, row, col, al);
+        });
+    }
+    if (d->ah == 0) {
+        return WalkScan(d, br, false, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
+            return AcFirstBlock(br, c, CoefBlock(c, row, col), ss, se, al);
+        });
+    }
+    return WalkScan(d, br, false, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
+        return AcRefineBlock(br, c, CoefBlock(c, row, col), ss, se, al);
+    });
+}
+
+BOOL ReadScan(JPEG_DECODER* d)
+{
+    if (!d->frameSeen)
+        return Fail(d, "JPEG scan before the frame header");
+    uint32_t length, ns;
+    if (!ReadWord(d, &length) || !ReadByte(d, &ns))
+        return FALSE;
+    if (ns < 1 || ns > 3)
+        return Fail(d, "JPEG scan with 0 or more than 3 components");
+    d->scanCount = (int)ns;
+    for (uint32_t i = 0; i < ns; ++i) {
+        uint32_t id, tables;
+        if (!ReadByte(d, &id) || !ReadByte(d, &tables))
+            return FALSE;
+        if (id == 255 || !d->comp[id].h)
+            return Fail(d, "JPEG scan names an unknown component");
+        JPEG_COMPONENT* c = &d->comp[id];
+        for (uint32_t j = 0; j < i; ++j) {
+            if (d->scanComp[j] == c)
+                return Fail(d, "JPEG scan names a component twice");
+        }
+        if ((tables >> 4) > 3 || (tables & 15) > 3)
+            return Fail(d, "Huffman table selector above 3");
+        c->dc = &d->dcTables[tables >> 4];
+        c->ac = &d->acTables[tables & 15];
+        d->scanComp[i] = c;
+    }
+    uint32_t approx;
+    if (!ReadByte(d, &d->ss) || !ReadByte(d, &d->se) || !ReadByte(d, &approx))
+        return FALSE;
+    d->ah = approx >> 4;
+    d->al = approx & 15;
+    if (d->progressive) {
+        if (d->ss == 0 && d->se != 0)
+            return Fail(d, "progressive DC scan with Se not 0");
+        // Bounds the scans themselves do not check: a band past coefficient
+        // 63 or reversed, and bit positions beyond 8-bit precision (13).
+        if (d->se > 63 || d->ss > d->se)
+            return Fail(d, "bad progressive spectral band");
+        if (d->ah > 13 || d->al > 13)
+            return Fail(d, "bad successive approximation bit position");
+    }
+    for (int i = 0; i < d->scanCount; ++i) {
+        const JPEG_COMPONENT* c = d->scanComp[i];
+        bool needDc = !d->progressive || d->ss == 0;
+        bool needAc = !d->progressive || d->ss != 0;
+        if (!c->quant->defined)
+            return Fail(d, "missing quantisation table");
+        if ((needDc && !c->dc->defined) || (needAc && !c->ac->defined))
+            return Fail(d, "missing Huffman table");
+    }
+    for (int i = 0; i < d->scanCount; ++i) {
+        d->scanComp[i]->dcPred = 0;
+        if (!PrepareComponent(d, d->scanComp[i]))
+            return FALSE;
+    }
+    ++d->scansDecoded;
+    d->expectedRestart = 0;
+    BitReader br;
+    StartReader(br, d->pos, d->end);
+    if (!DecodeScanData(d, br))
+        return FALSE;
+    const BYTE* q = AlignedPosition(br);
+    if (!q)
+        return Fail(d, "marker inside entropy-coded data");
+    d->pos = q;
+    return TRUE;
+}
+
+// ---- markers --------------------------------------------------------------------
+
+BOOL SkipSegment(JPEG_DECODER* d)
+{
+    uint32_t length;
+    if (!ReadWord(d, &length))
+        return FALSE;
+    if (length < 2)
+        return Fail(d, "bad JPEG segment length");
+    if ((uint32_t)(d->end - d->pos) < length - 2)
+        return Fail(d, "truncated JPEG stream");
+    d->pos += length - 2;
+    return TRUE;
+}
+
+BOOL HandleMarker(JPEG_DECODER* d)
+{
+    uint32_t m;
+    do {
+        if (!ReadByte(d, &m))
+            return FALSE;
+    } while (m == 0xFF);
+    switch (m) {
+    case 0x00:
+    case 0xD8:
+        return TRUE;
+    case 0xC0:
+    case 0xC1:
+    case 0xC2:
+        d->progressive = m == 0xC2 && !d->frameSeen;
+        return ReadFrame(d, m);
+    case 0xC4:
+        return ReadDht(d);
+    case 0xDB:
+        return ReadDqt(d);
+    case 0xDD: {
+        uint32_t length;
+        return ReadWord(d, &length) && ReadWord(d, &d->restartInterval);
+    }
+    case 0xDA:
+        return ReadScan(d);
+    case 0xD9:
+        d->eoiSeen = TRUE;
+        return TRUE;
+    case 0xC3:
+    case 0xC7:
+        return Fail(d, "lossless JPEG");
+    case 0xC5:
+    case 0xC6:
+    case 0xDE:
+        return Fail(d, "hierarchical JPEG");
+    case 0xC9:
+    case 0xCA:
+    case 0xCB:
+    case 0xCD:
+    case 0xCE:
+    case 0xCF:
+        return Fail(d, "arithmetic-coded JPEG");
+    default:
+        break;
+    }
+    if ((m >= 0xE0 && m <= 0xEF) || m == 0xFE)
+        return SkipSegment(d);
+    uint32_t ignored;
+    if (ReadByte(d, &ignored))
+        Fail(d, "unexpected JPEG marker");
+    return FALSE;
+}
+
+// Leading junk, then SOI with a quantisation table, or a JFIF/Exif header.
+const BYTE* CheckSignature(JPEG_DECODER* d, const BYTE* data)
+{
+    const BYTE* p = data;
+    for (int skipped = 0; skipped < 144 && p < d->end && *p < 0xFF; ++skipped)
+        ++p;
+    if (d->end - p < 4 || p[0] != 0xFF || p[1] != 0xD8 || p[2] != 0xFF)
+        return nullptr;
+    if (p[3] == 0xDB)
+        return p + 2;
+    if (p[3] != 0xE0 && p[3] != 0xE1)
+        return nullptr;
+    if (d->end - p < 11 || (memcmp(p + 6, "JFIF", 5) != 0 && memcmp(p + 6, "Exif", 5) != 0))
+        return nullptr;
+    d->fileHeader = TRUE;
+    size_t segment = (size_t)p[4] << 8 | p[5];
+    if ((size_t)(d->end - p) < 4 + segment)
+        return d->end;
+    return p + 4 + segment;
+}
+
+void FreeDecoder(JPEG_DECODER* d)
+{
+    for (int i = 0; i < d->frameCount; ++i) {
+        JPEG_COMPONENT& c = d->comp[d->frameIds[i]];
+        HeapFree(GetProcessHeap(), 0, c.plane);
+        HeapFree(GetProcessHeap(), 0, c.coef);
+    }
+    HeapFree(GetProcessHeap(), 0, d);
+}
+
+} // namespace
+
+HBITMAP Img_DecodeJpeg(HDC hdc, const BYTE* data, IMG_INFO* info)
+{
+    if (!data || !info)
+        return nullptr;
+    // The decoder is some 50 KB: it goes on the heap, not on the stack of the
+    // shell thread that paints the page.
+    JPEG_DECODER* d = (JPEG_DECODER*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(JPEG_DECODER));
+    if (!d) {
+        Img_NoteRefusal("out of memory");
+        return nullptr;
+    }
+    d->info = info;
+    d->dc = hdc;
+    d->end = data + info->cbData;
+    d->outBitCount = 24;
+    d->pos = CheckSignature(d, data);
+    if (!d->pos) {
+        Fail(d, "not a JPEG stream (no JFIF or Exif header)");
+    } else {
+        // Bytes other than 0xFF between segments are passed over.
+        uint32_t b = 0;
+        ReadByte(d, &b);
+        while (!d->error) {
+            if (b == 0xFF && (!HandleMarker(d) || d->eoiSeen))
+                break;
+            if (d->pos >= d->end) {
+                Fail(d, "no end-of-image marker");
+                break;
+            }
+            b = *d->pos++;
+        }
+    }
+    if (!d->error && !JpegBuildPicture(d))
+        Fail(d, "out of memory");
+    if (!d->error && !d->eoiSeen)
+        Fail(d, "no end-of-image marker");
+    if (!d->error && !d->dib)
+        Fail(d, "JPEG stream without a frame");
+    HBITMAP result = nullptr;
+    if (d->error) {
+        Img_NoteRefusal(d->refusal);
+        if (d->dib)
+            DeleteObject(d->dib);
+        HeapFree(GetProcessHeap(), 0, d->header);
+    } else {
+        info->pBitmapInfo = d->header;
+        info->pBits = d->bits;
+        info->nColors = 0;
+        result = d->dib;
+    }
+    FreeDecoder(d);
+    return result;
+}
