@@ -67,3 +67,7 @@ foreach(src ${QX_CLI_TOOLS})
   add_executable(${name} ${src})
   target_link_libraries(${name} PRIVATE qximaging)
 endforeach()
+
+# The committed artwork is exactly what resources/make_artwork.py draws.
+add_test(NAME artwork_reproducible COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check-artwork.sh)
+set_tests_properties(artwork_reproducible PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)

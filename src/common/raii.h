@@ -126,6 +126,30 @@ private:
     HDC dc_;
     HGDIOBJ old_;
 };
+
+// Selects a palette into a DC (as a background palette) for the lifetime of
+// the guard, and puts the DC's previous palette back. A null palette or DC
+// selects nothing.
+class PaletteSelection {
+public:
+    PaletteSelection(HDC dc, HPALETTE palette, bool realize)
+        : dc_(dc), old_(dc && palette ? SelectPalette(dc, palette, TRUE) : nullptr)
+    {
+        if (old_ && realize)
+            RealizePalette(dc_);
+    }
+    ~PaletteSelection()
+    {
+        if (old_)
+            SelectPalette(dc_, old_, TRUE);
+    }
+    PaletteSelection(const PaletteSelection&) = delete;
+    PaletteSelection& operator=(const PaletteSelection&) = delete;
+
+private:
+    HDC dc_;
+    HPALETTE old_;
+};
 #endif
 
 } // namespace qx

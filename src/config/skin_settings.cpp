@@ -7,7 +7,6 @@
 #include "driver/driver_key.h"
 #include "driver/escape.h"
 #include "hosting/module.h"
-#include "page/effect_model.h"
 #include "resource.h"
 
 char szQxKeyName[QX_KEY_NAME_CHARS] = "HKLM\\Software\\Qx";
@@ -19,6 +18,7 @@ char g_szOEMLogo[QX_SKIN_PATH_CHARS];
 char g_szOEMLogo8bpp[QX_SKIN_PATH_CHARS];
 char g_szTabIcon[QX_SKIN_PATH_CHARS];
 DWORD gdwUiStyle = QXLOOK_LUSTRE;
+DWORD gdwColorDepth = 16;
 char g_szHomePageUrl[QX_SKIN_PATH_CHARS];
 BOOL g_bHideLogo = FALSE;
 

@@ -44,8 +44,9 @@ extern DWORD gdwUiStyle;
 extern char g_szHomePageUrl[QX_SKIN_PATH_CHARS];
 // 1 hides and disables the logo control.
 extern BOOL g_bHideLogo;
-// gdwColorDepth (bits per pixel of the page's display, 16 until probed) lives
-// with the page state in page/effect_model.h.
+// Bits per pixel of the page's display, 16 until probed; 8 or fewer selects
+// the "8bpp" picture variants.
+extern DWORD gdwColorDepth;
 
 // Sets the key names for the chip family and reads the skin settings from the
 // three keys. Needs g_dwChipFamily and szQxByChipKey, so runs after

@@ -39,6 +39,12 @@ DWORD WINAPI QxUtilityUnInit(DWORD reserved);
 // The part of start-up after the support check, run by both roads.
 void ReadSettings();
 
+// The start-up of one page request: version trace, device name, support
+// check, then (when markRunningCopy) the single-copy marker and the settings.
+// FALSE when the driver or chip is not one the page serves; nothing after the
+// support check has then run.
+BOOL StartUpForDevice(LPCSTR deviceName, BOOL markRunningCopy);
+
 // Creates the page and hands it to the host's callback. templateId is the
 // page dialog template; pageParam goes into the page's lParam.
 void AddTintraPage(LPFNADDPROPSHEETPAGE addPage, LPARAM param, WORD templateId, LPARAM pageParam);

@@ -35,6 +35,20 @@ void ReadSettings()
     InitLocalization();
 }
 
+BOOL StartUpForDevice(LPCSTR deviceName, BOOL markRunningCopy)
+{
+    TraceModuleVersion();
+    SetDisplayDeviceName(deviceName);
+    // On a driver the page does not serve nothing else is read: no registry
+    // value, no configuration file, no language.
+    if (!CheckSupport())
+        return FALSE;
+    if (markRunningCopy)
+        CreateInstanceWindow();
+    ReadSettings();
+    return TRUE;
+}
+
 extern "C" DWORD WINAPI QxUtilityInit(DWORD mode, LPCSTR deviceName, LPSTR nameOut, QX_UTILITY_INFO* info)
 {
     if (mode == 0 && !info)
@@ -49,12 +63,8 @@ extern "C" DWORD WINAPI QxUtilityInit(DWORD mode, LPCSTR deviceName, LPSTR nameO
     if (nameOut)
         lstrcpyA(nameOut, QX_UTILITY_NAME);
 
-    TraceModuleVersion();
-    SetDisplayDeviceName(deviceName);
-    if (!CheckSupport())
-        return QX_INIT_UNSUPPORTED;
-    ReadSettings();
-    return QX_INIT_OK;
+    // The host utility's page marks its running copy only when it is shown.
+    return StartUpForDevice(deviceName, FALSE) ? QX_INIT_OK : QX_INIT_UNSUPPORTED;
 }
 
 extern "C" DWORD WINAPI QxUtilityAddPages(LPCSTR deviceName, LPFNADDPROPSHEETPAGE addPage, LPARAM param, QX_UTILITY_INFO* info)

@@ -7,6 +7,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define QX_CRC_CLMUL 1
+#endif
 
 namespace {
 
@@ -48,11 +52,82 @@ inline DWORD Load32(const BYTE* p)
 constexpr SIZE_T kAdlerBlock = 5552;
 constexpr DWORD kAdlerMod = 65521;
 
+#if defined(QX_CRC_CLMUL)
+// Carry-less multiplication folds 64 bytes per step into four 128-bit
+// remainders (the folding method of Intel's "Fast CRC Computation Using
+// PCLMULQDQ"), then reduces them to 32 bits; several times faster than the
+// tables. Takes and returns the CRC register (not complemented); size is a
+// multiple of 16, at least 64. Picked at run time where the processor has it.
+#define QX_CLMUL_TARGET __attribute__((target("pclmul,sse4.1")))
+
+QX_CLMUL_TARGET inline __m128i Load128(const BYTE* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); }
+
+// x * (k.low, k.high): the 128 bits moved forward by the distance k encodes.
+QX_CLMUL_TARGET inline __m128i Fold(__m128i x, __m128i k)
+{
+    return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11));
+}
+
+QX_CLMUL_TARGET DWORD CrcFold(DWORD crc, const BYTE* p, SIZE_T size)
+{
+    // x^(4*128+64) mod P, x^(4*128) mod P (bit-reflected, one bit shifted).
+    const __m128i k1k2 = _mm_set_epi64x(0x1c6e41596, 0x154442bd4);
+    // x^(128+64) mod P, x^128 mod P: fold 128 bits.
+    const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);
+    const __m128i k5 = _mm_set_epi64x(0, 0x163cd6124);
+    // P' (the polynomial) and the Barrett constant floor(x^64 / P).
+    const __m128i poly = _mm_set_epi64x(0x1F7011641, 0x1DB710641);
+    const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
+
+    __m128i x1 = _mm_xor_si128(Load128(p), _mm_cvtsi32_si128((int)crc));
+    __m128i x2 = Load128(p + 16), x3 = Load128(p + 32), x4 = Load128(p + 48);
+    p += 64;
+    size -= 64;
+    while (size >= 64) {
+        x1 = _mm_xor_si128(Fold(x1, k1k2), Load128(p));
+        x2 = _mm_xor_si128(Fold(x2, k1k2), Load128(p + 16));
+        x3 = _mm_xor_si128(Fold(x3, k1k2), Load128(p + 32));
+        x4 = _mm_xor_si128(Fold(x4, k1k2), Load128(p + 48));
+        p += 64;
+        size -= 64;
+    }
+    x1 = _mm_xor_si128(Fold(x1, k3k4), x2);
+    x1 = _mm_xor_si128(Fold(x1, k3k4), x3);
+    x1 = _mm_xor_si128(Fold(x1, k3k4), x4);
+    while (size >= 16) {
+        x1 = _mm_xor_si128(Fold(x1, k3k4), Load128(p));
+        p += 16;
+        size -= 16;
+    }
+    // 128 bits to 64, then 96 to 64 (appending the 32 zero bits of the CRC).
+    x1 = _mm_xor_si128(_mm_clmulepi64_si128(x1, k3k4, 0x10), _mm_srli_si128(x1, 8));
+    x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, mask32), k5, 0x00), _mm_srli_si128(x1, 4));
+    // Barrett reduction to 32 bits.
+    __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), poly, 0x10);
+    t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), poly, 0x00);
+    return (DWORD)_mm_extract_epi32(_mm_xor_si128(t, x1), 1);
+}
+
+bool HaveCarrylessMultiply()
+{
+    static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    return have;
+}
+#endif
+
 } // namespace
 
 DWORD Crc32Update(DWORD crc, const BYTE* p, SIZE_T size)
 {
     crc = ~crc;
+#if defined(QX_CRC_CLMUL)
+    if (size >= 64 && HaveCarrylessMultiply()) {
+        const SIZE_T n = size & ~(SIZE_T)15;
+        crc = CrcFold(crc, p, n);
+        p += n;
+        size -= n;
+    }
+#endif
     while (size && (reinterpret_cast<UINT_PTR>(p) & 7)) {
         crc = kCrc.t[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
         --size;

@@ -30,14 +30,20 @@ constexpr double kAanFactor[8] = {
 // The three multiplies written as shifts and adds: the same 32-bit results,
 // and cheap in vector registers, which have no 32-bit multiply before SSE4.1.
 template <typename T>
-inline T Times45(T v) { return (v << 5) + (v << 3) + (v << 2) + v; }
+constexpr T Times45(T v) { return (v << 5) + (v << 3) + (v << 2) + v; }
 template <typename T>
-inline T Times34(T v) { return (v << 5) + (v << 1); }
+constexpr T Times34(T v) { return (v << 5) + (v << 1); }
 template <typename T>
-inline T Times83(T v) { return (v << 6) + (v << 4) + (v << 1) + v; }
+constexpr T Times83(T v) { return (v << 6) + (v << 4) + (v << 1) + v; }
+static_assert(Times45(1u) == kC4 && Times34(1u) == kC2 && Times83(1u) == kC6, "transform constants");
 
 // Four lanes of 32-bit values (GCC/Clang vector extension: SSE2 registers on
-// x86, plain scalar code where there are none).
+// x86, plain scalar code where there are none). They never cross a call
+// boundary that another module sees, so GCC's note that a vector return
+// without SSE differs in ABI (the 32-bit build) does not apply.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 typedef uint32_t U32x4 __attribute__((vector_size(16)));
 typedef int32_t I32x4 __attribute__((vector_size(16)));
 
@@ -118,41 +124,52 @@ constexpr ColourTables kColour = MakeColourTables();
 
 inline BYTE Clamp255(int32_t v) { return (BYTE)(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-// One image row of a component, replicated across, into a line buffer.
-void GatherRow(const JPEG_COMPONENT* c, uint32_t y, uint32_t width, BYTE* line)
+// The samples of a component's row that picture row y uses, at the
+// component's own resolution (replication across happens later).
+uint32_t GatherSamples(const JPEG_COMPONENT* c, uint32_t y, uint32_t width, BYTE* line)
 {
     uint32_t cy = y / c->vrep;
     const BYTE* src = c->plane + (size_t)(cy >> 3) * c->fullAcross * 64 + (cy & 7) * 8;
     uint32_t samples = (width + c->hrep - 1) / c->hrep;
-    uint32_t blocks = (samples + 7) / 8;
-    if (c->hrep == 1) {
-        for (uint32_t b = 0; b < blocks; ++b)
-            memcpy(line + b * 8, src + b * 64, 8);
-    } else if (c->hrep == 2) {
-        for (uint32_t b = 0; b < blocks; ++b) {
-            const BYTE* s = src + b * 64;
-            BYTE* o = line + b * 16;
-            for (int i = 0; i < 8; ++i)
-                o[2 * i] = o[2 * i + 1] = s[i];
-        }
+    for (uint32_t b = 0; b < (samples + 7) / 8; ++b)
+        memcpy(line + b * 8, src + b * 64, 8);
+    return samples;
+}
+
+// Replication across: each of n values written `times` times.
+template <typename T>
+void Replicate(const T* src, uint32_t n, uint32_t times, T* dst)
+{
+    if (times == 2) {
+        for (uint32_t i = 0; i < n; ++i)
+            dst[2 * i] = dst[2 * i + 1] = src[i];
     } else {
-        BYTE* o = line;
-        for (uint32_t b = 0; b < blocks; ++b) {
-            const BYTE* s = src + b * 64;
-            for (int i = 0; i < 8; ++i) {
-                for (uint32_t r = 0; r < c->hrep; ++r)
-                    *o++ = s[i];
-            }
+        for (uint32_t i = 0; i < n; ++i) {
+            for (uint32_t r = 0; r < times; ++r)
+                *dst++ = src[i];
         }
     }
 }
 
-// The chroma part of the conversion for one replicated line of Cb and Cr:
-// what is added to Y for blue and red, and subtracted for green. A line of
-// terms serves every picture row that replicates the same chroma row.
-void ChromaTerms(const BYTE* cb, const BYTE* cr, uint32_t width, int16_t* b, int16_t* g, int16_t* r)
+// One picture row of a component, replicated across, into `line`; `scratch`
+// holds the unreplicated samples when there is replication to do.
+const BYTE* ComponentRow(const JPEG_COMPONENT* c, uint32_t y, uint32_t width, BYTE* line, BYTE* scratch)
 {
-    for (uint32_t x = 0; x < width; ++x) {
+    if (c->hrep == 1) {
+        GatherSamples(c, y, width, line);
+        return line;
+    }
+    uint32_t n = GatherSamples(c, y, width, scratch);
+    Replicate(scratch, n, c->hrep, line);
+    return line;
+}
+
+// The chroma part of the conversion for one row of Cb and Cr samples: what
+// is added to Y for blue and red, and subtracted for green. A row of terms
+// serves every picture row and column that replicates the same samples.
+void ChromaTerms(const BYTE* cb, const BYTE* cr, uint32_t n, int16_t* b, int16_t* g, int16_t* r)
+{
+    for (uint32_t x = 0; x < n; ++x) {
         b[x] = (int16_t)kColour.cbToB[cb[x]];
         g[x] = (int16_t)((kColour.cbToG[cb[x]] + kColour.crToG[cr[x]] + 32768) >> 16);
         r[x] = (int16_t)kColour.crToR[cr[x]];
@@ -182,8 +199,28 @@ void JpegScaleQuant(JPEG_QUANT_TABLE* table)
 
 void JpegIdctBlock(const int16_t* coef, const uint32_t* q, BYTE* out, int stride)
 {
+    // Rows 1 to 7 all zero (common at low detail): the row pass leaves them
+    // zero, every column's butterfly then gives its row-0 value plus the
+    // bias, and the block is its first row repeated.
+    int16_t lower = 0;
+    for (int i = 8; i < 64; ++i)
+        lower |= coef[i];
+    if (lower == 0) {
+        uint32_t d[8], t[8];
+        for (int i = 0; i < 8; ++i)
+            d[i] = (uint32_t)(int32_t)coef[i] * q[i];
+        Butterfly(d, 0, t);
+        BYTE row[8];
+        for (int i = 0; i < 8; ++i)
+            row[i] = ClampShift(t[i] + kColumnBias);
+        for (int r = 0; r < 8; ++r)
+            memcpy(out + r * stride, row, 8);
+        return;
+    }
+    // Rows one at a time (most rows of most blocks take the shortcut: with
+    // coefficients 1 to 7 zero the butterfly gives d0 in all eight places),
+    // then the columns four at a time.
     alignas(16) uint32_t t[64];
-    bool lowerRowsZero = true;
     for (int r = 0; r < 8; ++r) {
         const int16_t* c = coef + r * 8;
         const uint32_t* qr = q + r * 8;
@@ -192,28 +229,13 @@ void JpegIdctBlock(const int16_t* coef, const uint32_t* q, BYTE* out, int stride
         if ((c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
             for (int i = 0; i < 8; ++i)
                 tr[i] = d0;
-            if (r && c[0])
-                lowerRowsZero = false;
             continue;
         }
-        if (r)
-            lowerRowsZero = false;
         uint32_t d[8];
         for (int i = 0; i < 8; ++i)
             d[i] = (uint32_t)(int32_t)c[i] * qr[i];
         Butterfly(d, 0, tr);
     }
-    if (lowerRowsZero) {
-        // Rows 1 to 7 are zero: each column's butterfly gives d0 + bias
-        // everywhere, so the block is its first row repeated.
-        BYTE row[8];
-        for (int i = 0; i < 8; ++i)
-            row[i] = ClampShift(t[i] + kColumnBias);
-        for (int r = 0; r < 8; ++r)
-            memcpy(out + r * stride, row, 8);
-        return;
-    }
-    // Columns four at a time.
     for (int half = 0; half < 8; half += 4) {
         U32x4 d[8], o[8];
         for (int i = 0; i < 8; ++i)
@@ -273,8 +295,23 @@ BOOL JpegCreateOutput(JPEG_DECODER* d)
 
 BOOL JpegBuildPicture(JPEG_DECODER* d)
 {
-    if (!d->dib || d->scansDecoded == 0)
+    if (!d->dib)
         return TRUE;
+    const uint32_t width = d->width, height = d->height;
+    const DWORD rowBytes = Img_GetRowBytes(d->width, 24);
+    // No scan, or a colour component never scanned: the picture is black
+    // (cleared here rather than trusting the section to start out zeroed).
+    const int planes = d->frameCount == 1 ? 1 : 3;
+    const JPEG_COMPONENT* comps[3];
+    bool complete = d->scansDecoded != 0;
+    for (int i = 0; i < planes; ++i) {
+        comps[i] = &d->comp[d->frameIds[i]];
+        complete = complete && comps[i]->plane;
+    }
+    if (!complete) {
+        memset(d->bits, 0, (size_t)rowBytes * height);
+        return TRUE;
+    }
     if (d->progressive) {
         for (int i = 0; i < d->frameCount; ++i) {
             const JPEG_COMPONENT* c = &d->comp[d->frameIds[i]];
@@ -285,40 +322,49 @@ BOOL JpegBuildPicture(JPEG_DECODER* d)
                 JpegIdctBlock(c->coef + b * 64, c->quant->scaled, c->plane + b * 64, 8);
         }
     }
-    const uint32_t width = d->width, height = d->height;
-    const DWORD rowBytes = Img_GetRowBytes(d->width, 24);
-    const int planes = d->frameCount == 1 ? 1 : 3;
-    const JPEG_COMPONENT* comps[3];
-    for (int i = 0; i < planes; ++i) {
-        comps[i] = &d->comp[d->frameIds[i]];
-        if (!comps[i]->plane)
-            return TRUE;   // a component never scanned: the picture stays black
-    }
-    // One line per component, wide enough for the replicated last MCU, and
-    // three lines of chroma terms.
+    // Lines as wide as the replicated last MCU: Y, a scratch line of samples,
+    // Cb, Cr, then three lines of chroma terms and three of unreplicated terms.
     const size_t lineBytes = (d->mcusAcross * (size_t)d->mcuWidth + 15) & ~(size_t)15;
-    BYTE* lines = (BYTE*)HeapAlloc(GetProcessHeap(), 0, lineBytes * (planes == 1 ? 1 : 9));
+    BYTE* lines = (BYTE*)HeapAlloc(GetProcessHeap(), 0, lineBytes * (planes == 1 ? 2 : 16));
     if (!lines)
         return FALSE;
-    BYTE* cbLine = lines + lineBytes;
-    BYTE* crLine = lines + 2 * lineBytes;
-    int16_t* terms = (int16_t*)(lines + 3 * lineBytes);
+    BYTE* scratch = lines + lineBytes;
+    BYTE* cbLine = lines + 2 * lineBytes;
+    BYTE* crLine = lines + 3 * lineBytes;
+    int16_t* terms[3];
+    int16_t* unreplicated[3];
+    for (int i = 0; i < 3; ++i) {
+        terms[i] = (int16_t*)(lines + 4 * lineBytes) + i * lineBytes;
+        unreplicated[i] = (int16_t*)(lines + 4 * lineBytes) + (3 + i) * lineBytes;
+    }
+    // With Cb and Cr sampled alike (as always in practice) the terms are
+    // worked out once per chroma sample and then replicated.
+    const bool chromaAlike = planes == 3 && comps[1]->hrep == comps[2]->hrep;
     uint32_t cbRow = UINT32_MAX, crRow = UINT32_MAX;
     for (uint32_t y = 0; y < height; ++y) {
         BYTE* out = d->bits + (size_t)(height - 1 - y) * rowBytes;
-        GatherRow(comps[0], y, width, lines);
+        const BYTE* lum = ComponentRow(comps[0], y, width, lines, scratch);
         if (planes == 1) {
             for (uint32_t x = 0; x < width; ++x)
-                out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = lines[x];
+                out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = lum[x];
         } else {
             if (y / comps[1]->vrep != cbRow || y / comps[2]->vrep != crRow) {
                 cbRow = y / comps[1]->vrep;
                 crRow = y / comps[2]->vrep;
-                GatherRow(comps[1], y, width, cbLine);
-                GatherRow(comps[2], y, width, crLine);
-                ChromaTerms(cbLine, crLine, width, terms, terms + lineBytes, terms + 2 * lineBytes);
+                const uint32_t hrep = comps[1]->hrep;
+                if (chromaAlike && hrep > 1) {
+                    uint32_t n = GatherSamples(comps[1], y, width, cbLine);
+                    GatherSamples(comps[2], y, width, crLine);
+                    ChromaTerms(cbLine, crLine, n, unreplicated[0], unreplicated[1], unreplicated[2]);
+                    for (int i = 0; i < 3; ++i)
+                        Replicate(unreplicated[i], n, hrep, terms[i]);
+                } else {
+                    ComponentRow(comps[1], y, width, cbLine, scratch);
+                    ComponentRow(comps[2], y, width, crLine, scratch);
+                    ChromaTerms(cbLine, crLine, width, terms[0], terms[1], terms[2]);
+                }
             }
-            ConvertColourRow(lines, terms, terms + lineBytes, terms + 2 * lineBytes, width, out);
+            ConvertColourRow(lum, terms[0], terms[1], terms[2], width, out);
         }
         memset(out + 3 * width, 0, rowBytes - 3 * width);
     }

@@ -253,16 +253,26 @@ void BuildHuffman(JPEG_HUFF_TABLE* t, const BYTE counts[16])
     }
 }
 
-// A table that does not fit in what is left of its segment is refused: the
-// segment's length and its contents must agree.
-BOOL ReadDqt(JPEG_DECODER* d)
+// The bytes of a segment after its length field; a length below 2 (which
+// would count less than the field itself) is refused.
+BOOL ReadSegmentLength(JPEG_DECODER* d, uint32_t* remaining)
 {
     uint32_t length;
     if (!ReadWord(d, &length))
         return FALSE;
     if (length < 2)
-        return Fail(d, "bad quantisation table segment length");
-    uint32_t remaining = length - 2;
+        return Fail(d, "JPEG segment length below 2");
+    *remaining = length - 2;
+    return TRUE;
+}
+
+// A table that does not fit in what is left of its segment is refused: the
+// segment's length and its contents must agree.
+BOOL ReadDqt(JPEG_DECODER* d)
+{
+    uint32_t remaining;
+    if (!ReadSegmentLength(d, &remaining))
+        return FALSE;
     while (remaining != 0) {
         if (remaining < 65)
             return Fail(d, "quantisation table segment length disagrees with its tables");
@@ -291,12 +301,9 @@ BOOL ReadDqt(JPEG_DECODER* d)
 
 BOOL ReadDht(JPEG_DECODER* d)
 {
-    uint32_t length;
-    if (!ReadWord(d, &length))
+    uint32_t remaining;
+    if (!ReadSegmentLength(d, &remaining))
         return FALSE;
-    if (length < 2)
-        return Fail(d, "bad Huffman table segment length");
-    uint32_t remaining = length - 2;
     while (remaining != 0) {
         if (remaining < 17)
             return Fail(d, "Huffman table segment length disagrees with its tables");
@@ -801,14 +808,12 @@ BOOL ReadScan(JPEG_DECODER* d)
 
 BOOL SkipSegment(JPEG_DECODER* d)
 {
-    uint32_t length;
-    if (!ReadWord(d, &length))
+    uint32_t remaining;
+    if (!ReadSegmentLength(d, &remaining))
         return FALSE;
-    if (length < 2)
-        return Fail(d, "bad JPEG segment length");
-    if ((uint32_t)(d->end - d->pos) < length - 2)
+    if ((uint32_t)(d->end - d->pos) < remaining)
         return Fail(d, "truncated JPEG stream");
-    d->pos += length - 2;
+    d->pos += remaining;
     return TRUE;
 }
 

@@ -70,7 +70,6 @@ int gnArtisticTab = -1;
 int gnDeblockTab = -1;
 BOOL g_bPageChanged = FALSE;
 BOOL g_bRepaintAfterResume = FALSE;
-DWORD gdwColorDepth = 16;
 
 void ResetPageState()
 {
@@ -92,7 +91,6 @@ void ResetPageState()
     gnDeblockTab = -1;
     g_bPageChanged = FALSE;
     g_bRepaintAfterResume = FALSE;
-    gdwColorDepth = 16;
 }
 
 // ---- tabs ---------------------------------------------------------------------

@@ -153,7 +153,6 @@ extern int gnArtisticTab;
 extern int gnDeblockTab;
 extern BOOL g_bPageChanged;
 extern BOOL g_bRepaintAfterResume;
-extern DWORD gdwColorDepth;
 
 // Kept in the page's GWLP_USERDATA; only the tab control's handle is used.
 struct TINTRA_TAB_INFO {

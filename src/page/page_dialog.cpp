@@ -10,6 +10,7 @@
 #include "config/localization.h"
 #include "config/skin_settings.h"
 #include "config/system_services.h"
+#include "controls/picture_control.h"
 #include "driver/chip_family.h"
 #include "driver/escape.h"
 #include "hosting/module.h"
@@ -65,6 +66,23 @@ void RepaintItem(HWND page, int itemId)
     MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&r), 2);
     InvalidateRect(page, &r, FALSE);
     UpdateWindow(page);
+}
+
+// The preview sits in a frame picture and is drawn by the page into the
+// frame's window; the reference picture is drawn by the page over all of a
+// picture of its own size.
+void SetUpPictureControls(HWND page)
+{
+    const LPARAM instance = reinterpret_cast<LPARAM>(g_hInstance);
+    SendDlgItemMessageA(page, IDC_EFFECT_PREVIEW, BMPM_SETINSTANCE, 0, instance);
+    SendDlgItemMessageA(page, IDC_REFERENCE, BMPM_SETINSTANCE, 0, instance);
+    const WPARAM frame = gdwColorDepth > 8 ? IDB_PREVIEW_FRAME : IDB_PREVIEW_FRAME_8BPP;
+    SendDlgItemMessageA(page, IDC_EFFECT_PREVIEW, BMPM_SETIMAGE, frame, 0);
+    SendDlgItemMessageA(page, IDC_REFERENCE, BMPM_SETIMAGE, IDB_EF_NONE, 0);
+    int previewRect[4] = { QX_FRAME_DRAW_X, QX_FRAME_DRAW_Y, QX_FRAME_DRAW_CX, QX_FRAME_DRAW_CY };
+    int referenceRect[4] = { 0, 0, QX_REFERENCE_DRAW_CX, QX_REFERENCE_DRAW_CY };
+    SendDlgItemMessageA(page, IDC_EFFECT_PREVIEW, BMPM_SETDRAWRECT, 1, reinterpret_cast<LPARAM>(previewRect));
+    SendDlgItemMessageA(page, IDC_REFERENCE, BMPM_SETDRAWRECT, 1, reinterpret_cast<LPARAM>(referenceRect));
 }
 
 void ShowVersionText(HWND page)
@@ -309,11 +327,12 @@ void InitQxTintraPage(HWND page)
     CreateInstanceWindow();
     PostMessageA(page, WSU_RELAYOUT, 0, 0);
 
-    // Not yet here, in this order: the translated group box title
-    // (SetControlTextFromCfg, "IDC_ORIGINALGRPBOX", for a language other than
-    // English); the picture controls' instance, frame picture and draw
-    // rectangles (BMPM_SETINSTANCE, BMPM_SETIMAGE, BMPM_SETDRAWRECT); the logo
-    // (InitLogoBitmap); the skin of the group box (ApplyButtonSkin).
+    // Not yet here: the translated group box title (SetControlTextFromCfg,
+    // "IDC_ORIGINALGRPBOX", alignment mode 0, for a language other than
+    // English).
+    SetUpPictureControls(page);
+    // Not yet here, in this order: the logo (InitLogoBitmap); the skin of the
+    // group box (ApplyButtonSkin).
 
     gdwLastEffectApplied = gdwCurEffect;
     gdwSavedEffect = gdwCurEffect;

@@ -154,6 +154,7 @@ private:
     }
 
     // ---- segments
+    bool Remaining(int& remaining);   // bytes after the length field
     bool Marker();
     bool Dqt();
     bool Dht();
@@ -257,12 +258,12 @@ bool Decoder::Marker()
         return true;
     }
     if ((m >= 0xE0 && m <= 0xEF) || m == 0xFE) {
-        int len;
-        if (!Word(len))
+        int skip;
+        if (!Remaining(skip))
             return false;
-        if (len < 2 || pos_ + (len - 2) > end_)
+        if (pos_ + skip > end_)
             return Error();
-        pos_ += len - 2;
+        pos_ += skip;
         return true;
     }
     bool refused = m == 0xC3 || (m >= 0xC5 && m <= 0xC7) || (m >= 0xC9 && m <= 0xCB) || (m >= 0xCD && m <= 0xCF) ||
@@ -274,14 +275,22 @@ bool Decoder::Marker()
     return Error();
 }
 
-bool Decoder::Dqt()
+bool Decoder::Remaining(int& remaining)
 {
     int len;
     if (!Word(len))
         return false;
     if (len < 2)
         return Error();
-    int remaining = len - 2;
+    remaining = len - 2;
+    return true;
+}
+
+bool Decoder::Dqt()
+{
+    int remaining;
+    if (!Remaining(remaining))
+        return false;
     while (remaining != 0) {
         int pq;
         if (!Byte(pq))
@@ -313,12 +322,9 @@ bool Decoder::Dqt()
 
 bool Decoder::Dht()
 {
-    int len;
-    if (!Word(len))
+    int remaining;
+    if (!Remaining(remaining))
         return false;
-    if (len < 2)
-        return Error();
-    int remaining = len - 2;
     while (remaining != 0) {
         int tc;
         if (!Byte(tc))

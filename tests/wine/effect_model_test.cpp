@@ -345,7 +345,6 @@ TEST(EffectModelState, ResetRestoresLoadValues)
     gnArtisticTab = 0;
     gnDeblockTab = 1;
     g_bPageChanged = g_bRepaintAfterResume = TRUE;
-    gdwColorDepth = 8;
 
     ResetPageState();
     EXPECT_EQ(gdwCurEffect, 0u);
@@ -368,7 +367,6 @@ TEST(EffectModelState, ResetRestoresLoadValues)
     EXPECT_EQ(gnDeblockTab, -1);
     EXPECT_FALSE(g_bPageChanged);
     EXPECT_FALSE(g_bRepaintAfterResume);
-    EXPECT_EQ(gdwColorDepth, 16u);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 
 #include "chips.h"
 #include "config/localization.h"
+#include "config/skin_settings.h"
+#include "controls/picture_control.h"
 #include "driver/chip_family.h"
 #include "driver/escape.h"
 #include "hosting/module.h"
@@ -317,6 +319,29 @@ TEST_F(PageDialogTest, NeonEdgesInForceShowsOnTheArtisticTab)
 
     // The version text is the module's own file version.
     EXPECT_EQ(Text(page, IDC_VERSION), QX_VERSION_STRING);
+
+    // The picture controls know their module, picture and drawn area.
+    struct Picture {
+        int id;
+        LONG image;
+        LONG rect[4];
+    } pictures[] = {
+        { IDC_EFFECT_PREVIEW, gdwColorDepth > 8 ? IDB_PREVIEW_FRAME : IDB_PREVIEW_FRAME_8BPP,
+            { QX_FRAME_DRAW_X, QX_FRAME_DRAW_Y, QX_FRAME_DRAW_CX, QX_FRAME_DRAW_CY } },
+        { IDC_REFERENCE, IDB_EF_NONE, { 0, 0, QX_REFERENCE_DRAW_CX, QX_REFERENCE_DRAW_CY } },
+    };
+    for (const Picture& p : pictures) {
+        SCOPED_TRACE(p.id);
+        auto* state = reinterpret_cast<const PictureControlState*>(GetWindowLongPtrA(Item(page, p.id), 0));
+        ASSERT_NE(state, nullptr);
+        EXPECT_EQ(state->instance, g_hInstance);
+        EXPECT_EQ(state->imageId, p.image);
+        EXPECT_TRUE(state->hasDrawRect);
+        EXPECT_EQ(state->drawRect.left, p.rect[0]);
+        EXPECT_EQ(state->drawRect.top, p.rect[1]);
+        EXPECT_EQ(state->drawRect.width, p.rect[2]);
+        EXPECT_EQ(state->drawRect.height, p.rect[3]);
+    }
 }
 
 TEST_F(PageDialogTest, TheEffectInForceChoosesTabAndButton)

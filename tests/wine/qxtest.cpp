@@ -2,6 +2,9 @@
 
 #include <shellapi.h>
 
+#include "chips.h"
+#include "driver/chip_family.h"
+#include "driver/driver_key.h"
 #include "driver/escape.h"
 #include "hosting/module.h"
 
@@ -60,6 +63,9 @@ void ResetModuleState()
     g_szDisplayDevice[0] = '\0';
     g_bUtilSupported = FALSE;
     g_bTintraSupported = FALSE;
+    g_dwChipFamily = 0;
+    g_dwOsVersion = 0;
+    szQxByChipKey[0] = '\0';
 }
 
 ResourceCounts CurrentCounts()
@@ -104,8 +110,7 @@ void DriverTest::ConfigureSupportedDriver(DWORD family)
 {
     sim::DriverConfig& c = driver().config;
     c.utilEscape = c.tintraEscape = true;
-    // Identities from the chip table of the module's family list.
-    (void)family;
+    ASSERT_TRUE(sim::UseChipOfFamily(c, family));
 }
 
 namespace {

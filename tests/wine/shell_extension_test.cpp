@@ -1,0 +1,728 @@
+// The shell's road through the built DLL, played the way the display control
+// panel plays it: DllGetClassObject, the class factory, the handler with a
+// data object of the test's own, AddPages with a callback, DllCanUnloadNow.
+// The simulated driver sits under the DLL.
+#include "qxtest.h"
+
+#include <commctrl.h>
+#include <locale.h>
+#include <prsht.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hosting/shell_extension.h"
+#include "resource.h"
+
+namespace {
+
+typedef HRESULT(WINAPI* GetClassObjectFn)(REFCLSID, REFIID, void**);
+typedef HRESULT(WINAPI* CanUnloadNowFn)();
+
+// An IUnknown that only counts: the owner of a medium, so the test sees the
+// module give the medium back.
+class CountingUnknown : public IUnknown {
+public:
+    LONG refs = 1;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override
+    {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+};
+
+// The shell's data object, reduced to what the page asks of it: the display
+// device name under "Display Device". Lives on the test's stack; its count
+// only shows who holds it.
+class DisplayDataObject : public IDataObject {
+public:
+    enum class Answer { Name, NoFormat, Fails, Stream, OwnedGlobal };
+
+    LONG refs = 1;
+    Answer answer = Answer::Name;
+    std::vector<WCHAR> block;      // the global block's characters, as given
+    std::vector<FORMATETC> asked;  // every GetData request
+    CountingUnknown owner;         // pUnkForRelease of Answer::OwnedGlobal
+    IStream* lastStream = nullptr; // the medium of Answer::Stream (test holds one ref)
+
+    explicit DisplayDataObject(const char* name = nullptr)
+    {
+        if (name)
+            SetName(name);
+    }
+    ~DisplayDataObject()
+    {
+        if (lastStream)
+            lastStream->Release();
+    }
+    void SetName(const std::string& name)
+    {
+        block.assign(name.begin(), name.end());
+        block.push_back(0);
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDataObject)) {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+
+    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override
+    {
+        asked.push_back(*format);
+        if (answer == Answer::Fails)
+            return E_UNEXPECTED;
+        if (answer == Answer::NoFormat || format->cfFormat != RegisterClipboardFormatA("Display Device")
+            || !(format->tymed & TYMED_HGLOBAL))
+            return DV_E_FORMATETC;
+        HGLOBAL global = GlobalAlloc(GMEM_MOVEABLE, block.size() * sizeof(WCHAR));
+        if (!global)
+            return E_OUTOFMEMORY;
+        memcpy(GlobalLock(global), block.data(), block.size() * sizeof(WCHAR));
+        GlobalUnlock(global);
+        medium->pUnkForRelease = nullptr;
+        if (answer == Answer::Stream) {
+            // Another medium than the one asked for: a stream over the name.
+            if (FAILED(CreateStreamOnHGlobal(global, TRUE, &lastStream)))
+                return E_FAIL;
+            lastStream->AddRef();
+            medium->tymed = TYMED_ISTREAM;
+            medium->pstm = lastStream;
+            return S_OK;
+        }
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = global;
+        if (answer == Answer::OwnedGlobal) {
+            owner.AddRef();
+            medium->pUnkForRelease = &owner;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override
+    {
+        out->ptd = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC** out) override
+    {
+        *out = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA** out) override
+    {
+        *out = nullptr;
+        return OLE_E_ADVISENOTSUPPORTED;
+    }
+};
+
+// The pages a host collects, and whether it takes them.
+struct Host {
+    std::vector<HPROPSHEETPAGE> pages;
+    BOOL answer = TRUE;
+};
+
+BOOL CALLBACK CollectPage(HPROPSHEETPAGE page, LPARAM param)
+{
+    Host* host = reinterpret_cast<Host*>(param);
+    host->pages.push_back(page);
+    return host->answer;
+}
+
+// The marker window of a running copy that the DLL made in this process
+// (parallel test processes may hold their own).
+HWND OwnMarker()
+{
+    struct Search {
+        HWND found;
+    } search = { nullptr };
+    EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(hwnd, &pid);
+            char cls[32] = "";
+            GetClassNameA(hwnd, cls, sizeof cls);
+            if (pid == GetCurrentProcessId() && lstrcmpA(cls, "QxTintraInst") == 0
+                && reinterpret_cast<HMODULE>(GetWindowLongPtrA(hwnd, GWLP_HINSTANCE)) == qxtest::BuiltDll()) {
+                reinterpret_cast<Search*>(param)->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+class ShellExtTest : public qxtest::DriverTest {
+protected:
+    void SetUp() override
+    {
+        DriverTest::SetUp();
+        HMODULE dll = qxtest::BuiltDll();
+        getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+        canUnloadNow = reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+        ASSERT_TRUE(getClassObject && canUnloadNow);
+        ASSERT_TRUE(sim::UseChipOfFamily(driver().config, 15));
+        ASSERT_EQ(canUnloadNow(), S_OK) << "an earlier test left an object or a page alive";
+    }
+
+    IClassFactory* Factory(REFCLSID clsid = CLSID_QxTintraPropSheet)
+    {
+        void* out = nullptr;
+        EXPECT_EQ(getClassObject(clsid, IID_IClassFactory, &out), S_OK);
+        return static_cast<IClassFactory*>(out);
+    }
+
+    // A handler as the shell makes one: factory, CreateInstance, factory released.
+    IShellExtInit* NewHandler()
+    {
+        IClassFactory* factory = Factory();
+        if (!factory)
+            return nullptr;
+        void* out = nullptr;
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, &out), S_OK);
+        factory->Release();
+        return static_cast<IShellExtInit*>(out);
+    }
+
+    static IShellPropSheetExt* SheetOf(IShellExtInit* init)
+    {
+        void* out = nullptr;
+        EXPECT_EQ(init->QueryInterface(IID_IShellPropSheetExt, &out), S_OK);
+        return static_cast<IShellPropSheetExt*>(out);
+    }
+
+    // Initialize with `data`, AddPages with `host`; everything released
+    // afterwards. Returns what AddPages answered.
+    HRESULT AddPagesWith(IDataObject* data, Host& host)
+    {
+        IShellExtInit* init = NewHandler();
+        if (!init)
+            return E_UNEXPECTED;
+        EXPECT_EQ(init->Initialize(nullptr, data, nullptr), S_OK);
+        IShellPropSheetExt* sheet = SheetOf(init);
+        HRESULT hr = sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host));
+        sheet->Release();
+        EXPECT_EQ(init->Release(), 0u);
+        return hr;
+    }
+
+    // The device every DC of the module was opened on; "?" when they differ
+    // or none was opened.
+    std::string DeviceOfEveryDc()
+    {
+        const std::vector<std::string>& opened = driver().dcOpened;
+        if (opened.empty())
+            return "?";
+        for (const std::string& d : opened)
+            if (d != opened[0])
+                return "?";
+        return opened[0];
+    }
+
+    GetClassObjectFn getClassObject = nullptr;
+    CanUnloadNowFn canUnloadNow = nullptr;
+};
+
+// ---- class factory ----------------------------------------------------------
+
+TEST_F(ShellExtTest, ClassIdentifiersAndInterfaces)
+{
+    const CLSID unknownClass = { 0x12345678, 0x1111, 0x2222, { 1, 2, 3, 4, 5, 6, 7, 8 } };
+    struct Case {
+        const char* what;
+        const CLSID* clsid;
+        const IID* iid;
+        HRESULT expected;
+    } cases[] = {
+        { "first class, IClassFactory", &CLSID_QxTintraPropSheet, &IID_IClassFactory, S_OK },
+        { "second class, IClassFactory", &CLSID_QxTintraPropSheetAlt, &IID_IClassFactory, S_OK },
+        { "first class, IUnknown", &CLSID_QxTintraPropSheet, &IID_IUnknown, S_OK },
+        { "first class, IShellExtInit", &CLSID_QxTintraPropSheet, &IID_IShellExtInit, E_NOINTERFACE },
+        { "second class, IShellPropSheetExt", &CLSID_QxTintraPropSheetAlt, &IID_IShellPropSheetExt, E_NOINTERFACE },
+        { "unknown class", &unknownClass, &IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE },
+        { "an interface id as class", &IID_IClassFactory, &IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        void* out = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(getClassObject(*c.clsid, *c.iid, &out), c.expected);
+        if (c.expected != S_OK) {
+            EXPECT_EQ(out, nullptr);
+            // A factory nobody took is not kept alive.
+            EXPECT_EQ(canUnloadNow(), S_OK);
+            continue;
+        }
+        ASSERT_NE(out, nullptr);
+        IUnknown* factory = static_cast<IUnknown*>(out);
+        EXPECT_EQ(canUnloadNow(), S_FALSE);
+        // Count 1 after the hand-out.
+        EXPECT_EQ(factory->AddRef(), 2u);
+        EXPECT_EQ(factory->Release(), 1u);
+        void* again = nullptr;
+        EXPECT_EQ(factory->QueryInterface(IID_IClassFactory, &again), S_OK);
+        EXPECT_EQ(again, out);
+        EXPECT_EQ(factory->Release(), 1u);
+        again = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(factory->QueryInterface(IID_IShellExtInit, &again), E_NOINTERFACE);
+        EXPECT_EQ(again, nullptr);
+        EXPECT_EQ(factory->Release(), 0u);
+        EXPECT_EQ(canUnloadNow(), S_OK);
+    }
+}
+
+TEST_F(ShellExtTest, FactoryMakesHandlersAndRefusesAggregation)
+{
+    IClassFactory* factory = Factory(CLSID_QxTintraPropSheetAlt);
+    ASSERT_NE(factory, nullptr);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+
+    CountingUnknown outer;
+    void* out = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(factory->CreateInstance(&outer, IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(outer.refs, 1);
+
+    out = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+
+    for (const IID* iid : { &IID_IUnknown, &IID_IShellExtInit, &IID_IShellPropSheetExt }) {
+        out = nullptr;
+        ASSERT_EQ(factory->CreateInstance(nullptr, *iid, &out), S_OK);
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(static_cast<IUnknown*>(out)->Release(), 0u);
+    }
+    // The handlers, the refused one included, are gone; the factory is not.
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    EXPECT_EQ(factory->Release(), 0u);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+// Allocation failures in the DLL: its direct HeapAlloc calls answer null.
+LPVOID WINAPI FailingHeapAlloc(HANDLE, DWORD, SIZE_T) { return nullptr; }
+
+TEST_F(ShellExtTest, OutOfMemoryForFactoryOrHandler)
+{
+    IClassFactory* factory = Factory();
+    ASSERT_NE(factory, nullptr);
+    {
+        sim::ImportPatch patch(qxtest::BuiltDll(), "kernel32.dll", "HeapAlloc", reinterpret_cast<void*>(&FailingHeapAlloc));
+        ASSERT_TRUE(patch.installed());
+        void* out = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(getClassObject(CLSID_QxTintraPropSheet, IID_IClassFactory, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+        out = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_EQ(factory->Release(), 0u);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+// ---- the handler's object --------------------------------------------------
+
+TEST_F(ShellExtTest, TwoInterfacesOneObjectOneCount)
+{
+    IShellExtInit* init = NewHandler();
+    ASSERT_NE(init, nullptr);
+    IShellPropSheetExt* sheet = SheetOf(init);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_NE(static_cast<void*>(sheet), static_cast<void*>(init));
+
+    // Every road back leads to the first interface, the object's IUnknown.
+    for (const IID* iid : { &IID_IUnknown, &IID_IShellExtInit }) {
+        void* out = nullptr;
+        EXPECT_EQ(sheet->QueryInterface(*iid, &out), S_OK);
+        EXPECT_EQ(out, static_cast<void*>(init));
+        static_cast<IUnknown*>(out)->Release();
+    }
+    void* out = nullptr;
+    EXPECT_EQ(sheet->QueryInterface(IID_IShellPropSheetExt, &out), S_OK);
+    EXPECT_EQ(out, static_cast<void*>(sheet));
+    sheet->Release();
+    out = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(sheet->QueryInterface(IID_IClassFactory, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+
+    // init (1) + sheet (1): one count for both interfaces.
+    EXPECT_EQ(sheet->AddRef(), 3u);
+    EXPECT_EQ(init->Release(), 2u);
+    EXPECT_EQ(sheet->ReplacePage(0, CollectPage, 0), E_FAIL);
+    EXPECT_EQ(sheet->ReplacePage(1, nullptr, 0), E_FAIL);
+
+    EXPECT_EQ(sheet->Release(), 1u);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    EXPECT_EQ(init->Release(), 0u);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+TEST_F(ShellExtTest, InitializeHoldsOneDataObjectAtATime)
+{
+    DisplayDataObject first("\\\\.\\DISPLAY1"), second("\\\\.\\DISPLAY2");
+    IShellExtInit* init = NewHandler();
+    ASSERT_NE(init, nullptr);
+
+    EXPECT_EQ(init->Initialize(nullptr, &first, nullptr), S_OK);
+    EXPECT_EQ(first.refs, 2);
+    EXPECT_EQ(init->Initialize(nullptr, &first, nullptr), S_OK);  // the same one again
+    EXPECT_EQ(first.refs, 2);
+    EXPECT_EQ(init->Initialize(nullptr, &second, nullptr), S_OK);
+    EXPECT_EQ(first.refs, 1);
+    EXPECT_EQ(second.refs, 2);
+    EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(second.refs, 1);
+
+    // The one held last goes with the object.
+    EXPECT_EQ(init->Initialize(nullptr, &first, nullptr), S_OK);
+    EXPECT_EQ(init->Release(), 0u);
+    EXPECT_EQ(first.refs, 1);
+    EXPECT_TRUE(first.asked.empty()) << "the data is read by AddPages, not by Initialize";
+}
+
+// ---- AddPages ---------------------------------------------------------------
+
+// Pages are refused in these cases so that none outlives the case.
+TEST_F(ShellExtTest, DeviceNameFromTheDataObject)
+{
+    const std::string longest = "\\\\.\\DISPLAY" + std::string(127 - 11, 'x');
+    const std::string tooLong = longest + "y";
+    driver().config.devices.push_back(longest);
+    driver().config.devices.push_back(tooLong);
+
+    struct Case {
+        const char* what;
+        bool haveData;
+        DisplayDataObject::Answer answer;
+        std::string name;      // what the data object holds
+        bool terminated;
+        std::string expected;  // device of every DC; "" is the primary display
+    } cases[] = {
+        { "secondary device", true, DisplayDataObject::Answer::Name, "\\\\.\\DISPLAY2", true, "\\\\.\\DISPLAY2" },
+        { "no data object", false, DisplayDataObject::Answer::Name, "", true, "" },
+        { "no such format", true, DisplayDataObject::Answer::NoFormat, "\\\\.\\DISPLAY2", true, "" },
+        { "GetData fails", true, DisplayDataObject::Answer::Fails, "\\\\.\\DISPLAY2", true, "" },
+        { "another medium", true, DisplayDataObject::Answer::Stream, "\\\\.\\DISPLAY2", true, "" },
+        { "medium with an owner", true, DisplayDataObject::Answer::OwnedGlobal, "\\\\.\\DISPLAY1", true, "\\\\.\\DISPLAY1" },
+        { "empty name", true, DisplayDataObject::Answer::Name, "", true, "" },
+        { "127 characters", true, DisplayDataObject::Answer::Name, longest, true, longest },
+        { "128 characters", true, DisplayDataObject::Answer::Name, tooLong, true, "" },
+        { "unterminated block", true, DisplayDataObject::Answer::Name, "\\\\.\\DISPLAY1", false, "\\\\.\\DISPLAY1" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        driver().records.clear();
+        driver().dcOpened.clear();
+        DisplayDataObject data;
+        data.answer = c.answer;
+        data.SetName(c.name);
+        if (!c.terminated)
+            data.block.pop_back();
+        Host host;
+        host.answer = FALSE;
+
+        EXPECT_EQ(AddPagesWith(c.haveData ? &data : nullptr, host), S_OK);
+        EXPECT_EQ(host.pages.size(), 1u);
+        EXPECT_EQ(DeviceOfEveryDc(), c.expected);
+        EXPECT_EQ(driver().LiveDCs(), 0);
+        EXPECT_EQ(data.refs, 1) << "the handler let go of the data object";
+
+        if (c.haveData) {
+            ASSERT_EQ(data.asked.size(), 1u);
+            const FORMATETC& f = data.asked[0];
+            EXPECT_EQ(f.cfFormat, static_cast<CLIPFORMAT>(RegisterClipboardFormatA("Display Device")));
+            EXPECT_EQ(f.ptd, nullptr);
+            EXPECT_EQ(f.dwAspect, static_cast<DWORD>(DVASPECT_CONTENT));
+            EXPECT_EQ(f.lindex, -1);
+            EXPECT_EQ(f.tymed, static_cast<DWORD>(TYMED_HGLOBAL));
+        }
+        // Whatever medium came back went back.
+        EXPECT_EQ(data.owner.refs, 1);
+        if (data.lastStream) {
+            EXPECT_EQ(data.lastStream->Release(), 0u);
+            data.lastStream = nullptr;
+        }
+    }
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+TEST_F(ShellExtTest, UnsupportedAdapterGetsNoPageAndFour)
+{
+    struct Case {
+        const char* what;
+        bool util, tintra;
+        DWORD family;
+    } cases[] = {
+        { "no effects escape", true, false, 15 },
+        { "no utility escape", false, true, 15 },
+        { "chip in no family", true, true, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        driver().Reset();
+        driver().config.utilEscape = c.util;
+        driver().config.tintraEscape = c.tintra;
+        ASSERT_TRUE(sim::UseChipOfFamily(driver().config, c.family));
+        DisplayDataObject data("\\\\.\\DISPLAY2");
+        Host host;
+
+        IShellExtInit* init = NewHandler();
+        ASSERT_NE(init, nullptr);
+        init->Initialize(nullptr, &data, nullptr);
+        IShellPropSheetExt* sheet = SheetOf(init);
+        HRESULT hr = sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host));
+        EXPECT_EQ(hr, 4);
+        EXPECT_TRUE(SUCCEEDED(hr)) << "a shell reads the refusal as success";
+        EXPECT_TRUE(host.pages.empty());
+        EXPECT_EQ(OwnMarker(), nullptr) << "no running copy is marked";
+        for (const sim::EscapeRecord& r : driver().records) {
+            EXPECT_EQ(r.device, "\\\\.\\DISPLAY2");
+            EXPECT_NE(r.function, 0x69u) << "no driver-key request after a refusal";
+        }
+        sheet->Release();
+        EXPECT_EQ(init->Release(), 0u);
+    }
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+TEST_F(ShellExtTest, PageKeepsTheModuleAndItsDeviceUntilItGoes)
+{
+    DisplayDataObject data("\\\\.\\DISPLAY2");
+    Host host;
+    qxtest::ResourceCounts before = qxtest::CurrentCounts();
+
+    IShellExtInit* init = NewHandler();
+    ASSERT_NE(init, nullptr);
+    init->Initialize(nullptr, &data, nullptr);
+    IShellPropSheetExt* sheet = SheetOf(init);
+    EXPECT_EQ(sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host)), S_OK);
+    ASSERT_EQ(host.pages.size(), 1u);
+    // The running copy is marked as soon as the page is added.
+    HWND marker = OwnMarker();
+    EXPECT_NE(marker, nullptr);
+    if (marker)
+        EXPECT_FALSE(IsWindowVisible(marker));
+
+    // The shell lets the handler go before it shows the sheet; the page keeps
+    // the module loaded.
+    sheet->Release();
+    EXPECT_EQ(init->Release(), 0u);
+    EXPECT_EQ(data.refs, 1);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+
+    driver().records.clear();
+    driver().dcOpened.clear();
+    PROPSHEETHEADERA header = {};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_MODELESS | PSH_NOCONTEXTHELP;
+    header.pszCaption = "Display Properties";
+    header.nPages = 1;
+    header.phpage = host.pages.data();
+    HWND hwnd = reinterpret_cast<HWND>(PropertySheetA(&header));
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_NE(PropSheet_GetCurrentPageHwnd(hwnd), nullptr);
+    // The page talked to the driver, on the shell's device only.
+    EXPECT_FALSE(driver().records.empty());
+    EXPECT_EQ(DeviceOfEveryDc(), "\\\\.\\DISPLAY2");
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+
+    DestroyWindow(hwnd);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    EXPECT_EQ(OwnMarker(), nullptr);
+    qxtest::ResourceCounts after = qxtest::CurrentCounts();
+    EXPECT_EQ(after.user, before.user);
+    EXPECT_EQ(after.gdi, before.gdi);
+}
+
+TEST_F(ShellExtTest, RefusedPageIsDestroyed)
+{
+    DisplayDataObject data("\\\\.\\DISPLAY1");
+    Host host;
+    host.answer = FALSE;
+    EXPECT_EQ(AddPagesWith(&data, host), S_OK);
+    EXPECT_EQ(host.pages.size(), 1u);
+    // Nothing holds the module: the refused page is gone with the handler.
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    EXPECT_EQ(OwnMarker(), nullptr);
+}
+
+TEST_F(ShellExtTest, WarnsOnceWhenAnotherCopyRuns)
+{
+    // Another copy's marker: a window of that class and title in this process,
+    // from a class of the test program's own.
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = qxtest::ProgramModule();
+    wc.lpszClassName = "QxTintraInst";
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    HWND other = CreateWindowExA(0, "QxTintraInst", "QxTintra", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
+        qxtest::ProgramModule(), nullptr);
+    ASSERT_NE(other, nullptr);
+
+    DisplayDataObject data("\\\\.\\DISPLAY1");
+    Host host;
+    host.answer = FALSE;
+    IShellExtInit* first = NewHandler();
+    ASSERT_NE(first, nullptr);
+    first->Initialize(nullptr, &data, nullptr);
+    IShellPropSheetExt* sheet = SheetOf(first);
+    EXPECT_EQ(sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host)), S_OK);
+    ASSERT_EQ(qxtest::MessageBoxRecorder::boxes().size(), 1u);
+    const auto& box = qxtest::MessageBoxRecorder::boxes()[0];
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box.caption, "QxTintra");
+    EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(box.text,
+        "A copy of this utility is already running. Running 2 copies at the same time may cause unpredictable "
+        "results.\nPlease close one of the copies.");
+    // The warning stops nothing: the page was offered and this copy is marked.
+    EXPECT_EQ(host.pages.size(), 1u);
+    EXPECT_NE(OwnMarker(), nullptr);
+
+    // A second request of the same copy does not warn again.
+    EXPECT_EQ(sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host)), S_OK);
+    EXPECT_EQ(qxtest::MessageBoxRecorder::boxes().size(), 1u);
+    EXPECT_EQ(host.pages.size(), 2u);
+
+    sheet->Release();
+    EXPECT_EQ(first->Release(), 0u);
+    EXPECT_EQ(OwnMarker(), nullptr);
+    DestroyWindow(other);
+    UnregisterClassA("QxTintraInst", qxtest::ProgramModule());
+}
+
+// ---- the template by language -----------------------------------------------
+
+struct PageSeen {
+    int calls = 0;
+    WORD templateId = 0;
+    LPARAM lParam = 0;
+    std::string title;
+};
+PageSeen g_pageSeen;
+
+HPROPSHEETPAGE WINAPI SeePage(LPCPROPSHEETPAGEA page)
+{
+    ++g_pageSeen.calls;
+    g_pageSeen.templateId = LOWORD(reinterpret_cast<ULONG_PTR>(page->pszTemplate));
+    g_pageSeen.lParam = page->lParam;
+    g_pageSeen.title = page->pszTitle ? page->pszTitle : "";
+    return nullptr;
+}
+
+std::string g_systemDir;
+UINT WINAPI FakeGetSystemDirectoryA(LPSTR buffer, UINT size)
+{
+    if (g_systemDir.size() + 1 > size)
+        return static_cast<UINT>(g_systemDir.size() + 1);
+    memcpy(buffer, g_systemDir.c_str(), g_systemDir.size() + 1);
+    return static_cast<UINT>(g_systemDir.size());
+}
+
+class ShellExtLanguageTest : public ShellExtTest {
+protected:
+    void SetUp() override
+    {
+        ShellExtTest::SetUp();
+        dir_ = qxtest::MakeTempDir("shellext");
+        g_systemDir = dir_;
+        g_pageSeen = PageSeen();
+        savedCrtLocale_ = setlocale(LC_ALL, nullptr);
+        savedThreadLocale_ = GetThreadLocale();
+    }
+    void TearDown() override
+    {
+        setlocale(LC_ALL, savedCrtLocale_.c_str());
+        SetThreadLocale(savedThreadLocale_);
+        qxtest::RemoveTree(dir_);
+        ShellExtTest::TearDown();
+    }
+    void WriteConfig(const std::string& text)
+    {
+        ASSERT_TRUE(qxtest::WriteFileBytes(dir_ + "\\QXTINTRA.CFG", text.data(), text.size()));
+    }
+    std::string dir_;
+    std::string savedCrtLocale_;
+    LCID savedThreadLocale_ = 0;
+};
+
+TEST_F(ShellExtLanguageTest, JapaneseGetsItsOwnTemplate)
+{
+    sim::ImportPatch sysDir(qxtest::BuiltDll(), "kernel32.dll", "GetSystemDirectoryA",
+        reinterpret_cast<void*>(&FakeGetSystemDirectoryA));
+    sim::ImportPatch create(qxtest::BuiltDll(), "comctl32.dll", "CreatePropertySheetPageA",
+        reinterpret_cast<void*>(&SeePage));
+    ASSERT_TRUE(sysDir.installed());
+    ASSERT_TRUE(create.installed());
+
+    struct Case {
+        const char* language;
+        WORD expected;
+    } cases[] = {
+        { "Japanese", IDD_QXTINTRA_PAGE_JPN },
+        { "JAPANESE", IDD_QXTINTRA_PAGE_JPN },
+        { "English", IDD_QXTINTRA_PAGE },
+        { "German", IDD_QXTINTRA_PAGE },
+        { "Simplified Chinese", IDD_QXTINTRA_PAGE },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.language);
+        WriteConfig(std::string("[Language]\r\nLanguage=") + c.language + "\r\n[" + c.language
+            + "]\r\nIDS_TAB_COLOR=Tab in " + c.language + "\r\n");
+        g_pageSeen = PageSeen();
+        Host host;
+
+        IShellExtInit* init = NewHandler();
+        ASSERT_NE(init, nullptr);
+        IShellPropSheetExt* sheet = SheetOf(init);
+        EXPECT_EQ(sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host)), S_OK)
+            << "also when the page could not be created";
+        EXPECT_EQ(g_pageSeen.calls, 1);
+        EXPECT_EQ(g_pageSeen.templateId, c.expected);
+        // The settings were read before the page was made.
+        EXPECT_EQ(g_pageSeen.title, std::string("Tab in ") + c.language);
+        EXPECT_EQ(g_pageSeen.lParam, reinterpret_cast<LPARAM>(init)) << "the page gets the object";
+        EXPECT_TRUE(host.pages.empty());
+        sheet->Release();
+        EXPECT_EQ(init->Release(), 0u);
+    }
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+TEST_F(ShellExtLanguageTest, UtilityRoadKeepsTheStandardTemplate)
+{
+    sim::ImportPatch sysDir(qxtest::BuiltDll(), "kernel32.dll", "GetSystemDirectoryA",
+        reinterpret_cast<void*>(&FakeGetSystemDirectoryA));
+    sim::ImportPatch create(qxtest::BuiltDll(), "comctl32.dll", "CreatePropertySheetPageA",
+        reinterpret_cast<void*>(&SeePage));
+    WriteConfig("[Language]\r\nLanguage=Japanese\r\n[Japanese]\r\nIDS_TAB_COLOR=JP\r\n");
+
+    typedef DWORD(WINAPI * AddPagesFn)(LPCSTR, LPFNADDPROPSHEETPAGE, LPARAM, void*);
+    auto addPages = reinterpret_cast<AddPagesFn>(
+        reinterpret_cast<void*>(GetProcAddress(qxtest::BuiltDll(), "QxUtilityAddPages")));
+    ASSERT_NE(addPages, nullptr);
+    Host host;
+    EXPECT_EQ(addPages(nullptr, CollectPage, reinterpret_cast<LPARAM>(&host), nullptr), 0u);
+    EXPECT_EQ(g_pageSeen.calls, 1);
+    EXPECT_EQ(g_pageSeen.title, "JP");
+    EXPECT_EQ(g_pageSeen.templateId, IDD_QXTINTRA_PAGE);
+}
+
+} // namespace
