@@ -13,6 +13,8 @@
 #include "imaging/imaging.h"
 #include "imaging/inflate.h"
 
+#include "../tests/native/png_memio.h"
+
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <libdeflate.h>
@@ -58,16 +60,6 @@ Bytes SceneRgb(unsigned w, unsigned h)
     return rgb;
 }
 
-struct MemWriter {
-    Bytes out;
-    static void Write(png_structp p, png_bytep d, png_size_t n)
-    {
-        auto* w = static_cast<MemWriter*>(png_get_io_ptr(p));
-        w->out.insert(w->out.end(), d, d + n);
-    }
-    static void Flush(png_structp) {}
-};
-
 // Encodes with libpng's defaults (level 6, adaptive filters): typical files.
 Bytes EncodePng(unsigned w, unsigned h, int colorType, bool interlace)
 {
@@ -90,10 +82,10 @@ Bytes EncodePng(unsigned w, unsigned h, int colorType, bool interlace)
             if (channels == 4)
                 q[3] = (unsigned char)(x < w / 4 ? 255 : (x * 255 / w + y) & 0xFF);
         }
-    MemWriter mw;
+    pngmem::Writer mw;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &mw, MemWriter::Write, MemWriter::Flush);
+    png_set_write_fn(png, &mw, pngmem::Writer::Write, pngmem::Writer::Flush);
     png_set_IHDR(png, info, w, h, 8, colorType, interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (colorType == PNG_COLOR_TYPE_PALETTE)
@@ -137,29 +129,16 @@ bool DecodeOurs(const Bytes& file)
     return dib != nullptr;
 }
 
-struct MemReader {
-    const Bytes* in;
-    size_t pos;
-    static void Read(png_structp p, png_bytep d, png_size_t n)
-    {
-        auto* r = static_cast<MemReader*>(png_get_io_ptr(p));
-        if (r->pos + n > r->in->size())
-            png_error(p, "short");
-        memcpy(d, r->in->data() + r->pos, n);
-        r->pos += n;
-    }
-};
-
 bool DecodeLibpng(const Bytes& file, Bytes& out)
 {
-    MemReader r{ &file, 0 };
+    pngmem::Reader r{ &file, 0 };
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
-    png_set_read_fn(png, &r, MemReader::Read);
+    png_set_read_fn(png, &r, pngmem::Reader::Read);
     png_read_info(png, info);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
@@ -303,7 +282,6 @@ void RegisterAll()
 
     // DEFLATE on the raw (filtered) image data of the RGB picture.
     const Bytes& rgbFile = PngCases()[PngCases().size() - 5].file;
-    z_stream zs{};
     Bytes raw;
     {
         // The IDAT stream expanded: what a PNG decoder's decompressor makes.
@@ -319,7 +297,6 @@ void RegisterAll()
         uncompress(raw.data(), &n, z.data(), (uLong)z.size());
         raw.resize(n);
     }
-    (void)zs;
     static const char* const kInflaters[] = { "qx", "zlib", "libdeflate" };
     for (int level : { 1, 6, 9 })
         DeflateCases().push_back({ "level" + std::to_string(level), raw, Compress(raw, level) });

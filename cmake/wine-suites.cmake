@@ -17,6 +17,12 @@ function(qx_wine_suites target)
         add_test(NAME wine.${stem}
           COMMAND ${QX_WINE_RUN} $<TARGET_FILE:${target}> --gtest_filter=${filter})
         set_tests_properties(wine.${stem} PROPERTIES FIXTURES_REQUIRED wineprefix TIMEOUT 600)
+        # Suites that look for other copies of the page (the single-copy
+        # marker is visible across processes) say so and run alone.
+        file(STRINGS ${src} serial REGEX "^// ctest: run serial")
+        if(serial)
+          set_tests_properties(wine.${stem} PROPERTIES RUN_SERIAL TRUE)
+        endif()
       endif()
     endif()
   endforeach()

@@ -272,10 +272,13 @@ LRESULT Paint(HWND hwnd, PictureControlState* s)
             if (style & (BMPS_OWNERDRAWONLY | BMPS_DRAWITEM))
                 SendDrawItem(hwnd, s, memoryDC.get(), x, y, client);
 
+            // A mirrored destination starts at its last pixel: starting one
+            // past it would move the flipped picture a pixel off its own
+            // rectangle and leave its first row or column unpainted.
             const int w = copy.right - copy.left, h = copy.bottom - copy.top;
             const bool mirror = s->flip & BMP_FLIP_HORIZONTAL;
             const bool upsideDown = s->flip & BMP_FLIP_VERTICAL;
-            StretchBlt(paintDC, mirror ? copy.right : copy.left, upsideDown ? copy.bottom : copy.top,
+            StretchBlt(paintDC, mirror ? copy.right - 1 : copy.left, upsideDown ? copy.bottom - 1 : copy.top,
                 mirror ? -w : w, upsideDown ? -h : h, memoryDC.get(), copy.left, copy.top, w, h, SRCCOPY);
         }
     }

@@ -49,6 +49,9 @@ BOOL StartUpForDevice(LPCSTR deviceName, BOOL markRunningCopy);
 // page dialog template; pageParam goes into the page's lParam.
 void AddTintraPage(LPFNADDPROPSHEETPAGE addPage, LPARAM param, WORD templateId, LPARAM pageParam);
 
+// Destroys the tab icon of the latest page request (the sheet only copies it).
+void ReleaseTabIcon();
+
 // The hidden window that marks a running copy of the page.
 BOOL WarnIfAlreadyRunning();
 void CreateInstanceWindow();

@@ -82,5 +82,6 @@ extern "C" DWORD WINAPI QxUtilityUnInit(DWORD reserved)
 {
     UnregisterPictureClass(g_hInstance);
     DestroyInstanceWindow();
+    ReleaseTabIcon();
     return 0;
 }

@@ -9,6 +9,16 @@
 #include "imaging/jpeg_decoder.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// The transform's vector helpers never cross a call boundary that another
+// module sees, so GCC's note that returning a vector without SSE changes the
+// ABI (the 32-bit build) does not apply to them.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 
 namespace {
 
@@ -38,12 +48,7 @@ constexpr T Times83(T v) { return (v << 6) + (v << 4) + (v << 1) + v; }
 static_assert(Times45(1u) == kC4 && Times34(1u) == kC2 && Times83(1u) == kC6, "transform constants");
 
 // Four lanes of 32-bit values (GCC/Clang vector extension: SSE2 registers on
-// x86, plain scalar code where there are none). They never cross a call
-// boundary that another module sees, so GCC's note that a vector return
-// without SSE differs in ABI (the 32-bit build) does not apply.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
+// x86, plain scalar code where there are none).
 typedef uint32_t U32x4 __attribute__((vector_size(16)));
 typedef int32_t I32x4 __attribute__((vector_size(16)));
 
@@ -176,13 +181,59 @@ void ChromaTerms(const BYTE* cb, const BYTE* cr, uint32_t n, int16_t* b, int16_t
     }
 }
 
-void ConvertColourRow(const BYTE* y, const int16_t* b, const int16_t* g, const int16_t* r, uint32_t width, BYTE* out)
+#if defined(__SSE2__)
+// Four 4-byte pixels (blue, green, red, 0) to 12 bytes at `out`; writes 2
+// bytes beyond them, which the caller's next pixels overwrite.
+inline void StorePixels3(__m128i pixels, BYTE* out)
 {
-    for (uint32_t x = 0; x < width; ++x) {
+    // In each 64-bit half: pixel 0's three bytes, then pixel 1's.
+    const __m128i low24 = _mm_set1_epi64x(0xFFFFFF);
+    __m128i packed = _mm_or_si128(_mm_and_si128(pixels, low24), _mm_srli_epi64(_mm_andnot_si128(low24, pixels), 8));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6), _mm_srli_si128(packed, 8));
+}
+#endif
+
+// Y plus the chroma terms, clamped, as blue, green, red. `step` is 1 when
+// the terms are one per pixel, 2 when each serves two pixels across.
+void ConvertColourRow(const BYTE* y, const int16_t* b, const int16_t* g, const int16_t* r, uint32_t width, uint32_t step,
+                      BYTE* out)
+{
+    uint32_t x = 0;
+#if defined(__SSE2__)
+    // Eight pixels at a time while a ninth follows (the stores run 2 bytes
+    // into it). Saturating packs clamp to 0..255 as Clamp255 does.
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 8 < width; x += 8) {
+        __m128i lum = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), zero);
+        __m128i tb, tg, tr;
+        if (step == 2) {
+            tb = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + x / 2));
+            tg = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(g + x / 2));
+            tr = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r + x / 2));
+            tb = _mm_unpacklo_epi16(tb, tb);
+            tg = _mm_unpacklo_epi16(tg, tg);
+            tr = _mm_unpacklo_epi16(tr, tr);
+        } else {
+            tb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+            tg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + x));
+            tr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x));
+        }
+        __m128i blue = _mm_packus_epi16(_mm_add_epi16(lum, tb), zero);
+        __m128i green = _mm_packus_epi16(_mm_sub_epi16(lum, tg), zero);
+        __m128i red = _mm_packus_epi16(_mm_add_epi16(lum, tr), zero);
+        __m128i bg = _mm_unpacklo_epi8(blue, green);
+        __m128i r0 = _mm_unpacklo_epi8(red, zero);
+        StorePixels3(_mm_unpacklo_epi16(bg, r0), out + 3 * x);
+        StorePixels3(_mm_unpackhi_epi16(bg, r0), out + 3 * x + 12);
+    }
+#endif
+    for (; x < width; ++x) {
         int32_t lum = y[x];
-        out[3 * x] = Clamp255(lum + b[x]);
-        out[3 * x + 1] = Clamp255(lum - g[x]);
-        out[3 * x + 2] = Clamp255(lum + r[x]);
+        uint32_t t = step == 2 ? x / 2 : x;
+        out[3 * x] = Clamp255(lum + b[t]);
+        out[3 * x + 1] = Clamp255(lum - g[t]);
+        out[3 * x + 2] = Clamp255(lum + r[t]);
     }
 }
 
@@ -236,21 +287,27 @@ void JpegIdctBlock(const int16_t* coef, const uint32_t* q, BYTE* out, int stride
             d[i] = (uint32_t)(int32_t)c[i] * qr[i];
         Butterfly(d, 0, tr);
     }
-    for (int half = 0; half < 8; half += 4) {
-        U32x4 d[8], o[8];
+    U32x4 o[2][8];
+    for (int h = 0; h < 2; ++h) {
+        U32x4 d[8];
         for (int i = 0; i < 8; ++i)
-            memcpy(&d[i], t + i * 8 + half, 16);
-        Butterfly(d, kColumnBias, o);
-        for (int r = 0; r < 8; ++r) {
-            I32x4 v = (I32x4)o[r] >> 12;
-            v = v < 0 ? 0 : v;
-            v = v > 255 ? 255 : v;
-            BYTE* dst = out + r * stride + half;
-            dst[0] = (BYTE)v[0];
-            dst[1] = (BYTE)v[1];
-            dst[2] = (BYTE)v[2];
-            dst[3] = (BYTE)v[3];
+            memcpy(&d[i], t + i * 8 + 4 * h, 16);
+        Butterfly(d, kColumnBias, o[h]);
+    }
+    for (int r = 0; r < 8; ++r) {
+        I32x4 lo = (I32x4)o[0][r] >> 12, hi = (I32x4)o[1][r] >> 12;
+        BYTE* dst = out + r * stride;
+#if defined(__SSE2__)
+        // Saturating packs to 16 and then to unsigned 8 bits clamp to 0..255
+        // exactly as the comparisons below do.
+        __m128i words = _mm_packs_epi32((__m128i)lo, (__m128i)hi);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(words, words));
+#else
+        for (int i = 0; i < 4; ++i) {
+            dst[i] = (BYTE)(lo[i] < 0 ? 0 : lo[i] > 255 ? 255 : lo[i]);
+            dst[4 + i] = (BYTE)(hi[i] < 0 ? 0 : hi[i] > 255 ? 255 : hi[i]);
         }
+#endif
     }
 }
 
@@ -323,24 +380,22 @@ BOOL JpegBuildPicture(JPEG_DECODER* d)
         }
     }
     // Lines as wide as the replicated last MCU: Y, a scratch line of samples,
-    // Cb, Cr, then three lines of chroma terms and three of unreplicated terms.
+    // Cb, Cr, then three lines of chroma terms (16-bit).
     const size_t lineBytes = (d->mcusAcross * (size_t)d->mcuWidth + 15) & ~(size_t)15;
-    BYTE* lines = (BYTE*)HeapAlloc(GetProcessHeap(), 0, lineBytes * (planes == 1 ? 2 : 16));
+    BYTE* lines = (BYTE*)HeapAlloc(GetProcessHeap(), 0, lineBytes * (planes == 1 ? 2 : 10));
     if (!lines)
         return FALSE;
     BYTE* scratch = lines + lineBytes;
     BYTE* cbLine = lines + 2 * lineBytes;
     BYTE* crLine = lines + 3 * lineBytes;
     int16_t* terms[3];
-    int16_t* unreplicated[3];
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         terms[i] = (int16_t*)(lines + 4 * lineBytes) + i * lineBytes;
-        unreplicated[i] = (int16_t*)(lines + 4 * lineBytes) + (3 + i) * lineBytes;
-    }
     // With Cb and Cr sampled alike (as always in practice) the terms are
-    // worked out once per chroma sample and then replicated.
+    // worked out once per chroma sample; replication across by 1 or 2 happens
+    // in the conversion, other factors replicate the samples first.
     const bool chromaAlike = planes == 3 && comps[1]->hrep == comps[2]->hrep;
-    uint32_t cbRow = UINT32_MAX, crRow = UINT32_MAX;
+    uint32_t cbRow = UINT32_MAX, crRow = UINT32_MAX, step = 1;
     for (uint32_t y = 0; y < height; ++y) {
         BYTE* out = d->bits + (size_t)(height - 1 - y) * rowBytes;
         const BYTE* lum = ComponentRow(comps[0], y, width, lines, scratch);
@@ -352,19 +407,19 @@ BOOL JpegBuildPicture(JPEG_DECODER* d)
                 cbRow = y / comps[1]->vrep;
                 crRow = y / comps[2]->vrep;
                 const uint32_t hrep = comps[1]->hrep;
-                if (chromaAlike && hrep > 1) {
+                if (chromaAlike && hrep <= 2) {
                     uint32_t n = GatherSamples(comps[1], y, width, cbLine);
                     GatherSamples(comps[2], y, width, crLine);
-                    ChromaTerms(cbLine, crLine, n, unreplicated[0], unreplicated[1], unreplicated[2]);
-                    for (int i = 0; i < 3; ++i)
-                        Replicate(unreplicated[i], n, hrep, terms[i]);
+                    ChromaTerms(cbLine, crLine, n, terms[0], terms[1], terms[2]);
+                    step = hrep;
                 } else {
                     ComponentRow(comps[1], y, width, cbLine, scratch);
                     ComponentRow(comps[2], y, width, crLine, scratch);
                     ChromaTerms(cbLine, crLine, width, terms[0], terms[1], terms[2]);
+                    step = 1;
                 }
             }
-            ConvertColourRow(lum, terms[0], terms[1], terms[2], width, out);
+            ConvertColourRow(lum, terms[0], terms[1], terms[2], width, step, out);
         }
         memset(out + 3 * width, 0, rowBytes - 3 * width);
     }

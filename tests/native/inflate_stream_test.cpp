@@ -223,6 +223,26 @@ Bytes Zlib(const Bytes& deflate, const Bytes& expected)
     return z;
 }
 
+// Decodes z in reads of each given size and expects exactly 'expected' and
+// a matching trailer.
+void ExpectInflates(const Bytes& z, const Bytes& expected, std::vector<size_t> pieces,
+                    std::initializer_list<size_t> readSizes)
+{
+    for (size_t readSize : readSizes) {
+        Result r = Inflate(z, expected.size(), pieces, readSize);
+        ASSERT_TRUE(r.ok) << "reads of " << readSize << ", error " << r.error;
+        EXPECT_TRUE(r.out == expected) << "reads of " << readSize;
+        EXPECT_EQ(r.finish, 1) << "reads of " << readSize;
+    }
+}
+
+// BFINAL and BTYPE of a block header.
+void StartBlock(BitWriter& w, bool final, int type)
+{
+    w.Bits(final, 1);
+    w.Bits(type, 2);
+}
+
 // A dynamic block header: the code-length symbols are given as written
 // (with repeat codes), under a fixed complete code-length code.
 struct DynamicHeader {
@@ -300,23 +320,32 @@ TEST(InflateZlib, AnyPieceSizesAndReadSizes)
     }
 }
 
-TEST(InflateZlib, StoredBlocksSplitAtEveryOffset)
+// zlib's stream of data given in parts of partSize, each ended with 'flush'
+// (the last with Z_FINISH), part i compressed with strategies[i % count].
+Bytes ZlibInParts(const Bytes& data, int level, size_t partSize, int flush, std::vector<int> strategies)
 {
-    LeakCheck leaks;
-    // Three stored blocks (zlib level 0 with a small window makes several).
-    const Bytes data = TestData(1, 700, 4);
     z_stream zs{};
-    ASSERT_EQ(deflateInit2(&zs, 0, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    Bytes z(2000);
+    EXPECT_EQ(deflateInit2(&zs, level, Z_DEFLATED, 15, 8, strategies[0]), Z_OK);
+    Bytes z(compressBound((uLong)data.size()) + 1000);
     zs.next_out = z.data();
     zs.avail_out = (uInt)z.size();
-    for (size_t part = 0; part < 3; ++part) {
-        zs.next_in = const_cast<Bytef*>(data.data() + part * 250);
-        zs.avail_in = (uInt)std::min<size_t>(250, data.size() - part * 250);
-        ASSERT_NE(deflate(&zs, part == 2 ? Z_FINISH : Z_FULL_FLUSH), Z_STREAM_ERROR);
+    for (size_t part = 0, pos = 0; pos < data.size(); ++part, pos += partSize) {
+        EXPECT_EQ(deflateParams(&zs, level, strategies[part % strategies.size()]), Z_OK);
+        zs.next_in = const_cast<Bytef*>(data.data() + pos);
+        zs.avail_in = (uInt)std::min(partSize, data.size() - pos);
+        EXPECT_NE(deflate(&zs, pos + partSize >= data.size() ? Z_FINISH : flush), Z_STREAM_ERROR);
     }
     z.resize(zs.total_out);
     deflateEnd(&zs);
+    return z;
+}
+
+TEST(InflateZlib, StoredBlocksSplitAtEveryOffset)
+{
+    LeakCheck leaks;
+    // Three stored blocks.
+    const Bytes data = TestData(1, 700, 4);
+    const Bytes z = ZlibInParts(data, 0, 250, Z_FULL_FLUSH, { Z_DEFAULT_STRATEGY });
     for (size_t a = 0; a <= z.size(); ++a) {
         Result r = Inflate(z, data.size(), { a, SIZE_MAX });
         ASSERT_TRUE(r.ok && r.out == data) << "cut at " << a;
@@ -332,21 +361,9 @@ TEST(InflateZlib, StoredBlocksSplitAtEveryOffset)
 TEST(InflateZlib, FixedBlockAfterDynamicBlock)
 {
     LeakCheck leaks;
+    // Blocks of dynamic, fixed, dynamic code.
     const Bytes data = TestData(0, 30000, 2);
-    z_stream zs{};
-    ASSERT_EQ(deflateInit2(&zs, 6, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    Bytes z(60000);
-    zs.next_out = z.data();
-    zs.avail_out = (uInt)z.size();
-    for (int part = 0; part < 3; ++part) {
-        // dynamic, fixed, dynamic again
-        ASSERT_EQ(deflateParams(&zs, 6, part == 1 ? Z_FIXED : Z_DEFAULT_STRATEGY), Z_OK);
-        zs.next_in = const_cast<Bytef*>(data.data() + part * 10000);
-        zs.avail_in = 10000;
-        ASSERT_NE(deflate(&zs, part == 2 ? Z_FINISH : Z_BLOCK), Z_STREAM_ERROR);
-    }
-    z.resize(zs.total_out);
-    deflateEnd(&zs);
+    const Bytes z = ZlibInParts(data, 6, 10000, Z_BLOCK, { Z_DEFAULT_STRATEGY, Z_FIXED });
     Result r = Inflate(z, data.size(), { 100 }, 333);
     ASSERT_TRUE(r.ok);
     EXPECT_TRUE(r.out == data);
@@ -440,8 +457,7 @@ TEST(InflateBlocks, DistanceOneLength258)
 {
     LeakCheck leaks;
     BitWriter w;
-    w.Bits(1, 1);  // final
-    w.Bits(1, 2);  // fixed
+    StartBlock(w, true, 1);
     FixedLitlen().Put(w, 'A');
     PutLength(w, FixedLitlen(), 258);
     PutDistance(w, FixedDist(), 1);
@@ -449,13 +465,7 @@ TEST(InflateBlocks, DistanceOneLength258)
     PutDistance(w, FixedDist(), 1);
     FixedLitlen().Put(w, 256);
     const Bytes expected(517, 'A');
-    Bytes z = Zlib(w.Finish(), expected);
-    for (size_t readSize : { (size_t)1, (size_t)100, (size_t)517 }) {
-        Result r = Inflate(z, expected.size(), { SIZE_MAX }, readSize);
-        ASSERT_TRUE(r.ok) << readSize;
-        EXPECT_TRUE(r.out == expected) << readSize;
-        EXPECT_EQ(r.finish, 1);
-    }
+    ExpectInflates(Zlib(w.Finish(), expected), expected, { SIZE_MAX }, { 1, 100, 517 });
 }
 
 TEST(InflateBlocks, EveryLengthAndDistanceCode)
@@ -465,8 +475,7 @@ TEST(InflateBlocks, EveryLengthAndDistanceCode)
     // code boundary, read back in small and odd-sized pieces.
     Bytes expected;
     BitWriter w;
-    w.Bits(1, 1);
-    w.Bits(1, 2);
+    StartBlock(w, true, 1);
     Random r(11);
     for (int i = 0; i < 33000; ++i) {
         uint8_t b = r.Byte();
@@ -483,21 +492,14 @@ TEST(InflateBlocks, EveryLengthAndDistanceCode)
                 expected.push_back(expected[expected.size() - d]);
         }
     FixedLitlen().Put(w, 256);
-    Bytes z = Zlib(w.Finish(), expected);
-    for (size_t readSize : { (size_t)7, (size_t)4096, SIZE_MAX }) {
-        Result res = Inflate(z, expected.size(), { 1000 }, readSize);
-        ASSERT_TRUE(res.ok) << readSize;
-        EXPECT_TRUE(res.out == expected) << readSize;
-        EXPECT_EQ(res.finish, 1);
-    }
+    ExpectInflates(Zlib(w.Finish(), expected), expected, { 1000 }, { 7, 4096, SIZE_MAX });
 }
 
 TEST(InflateBlocks, DistanceBeforeTheStartReadsZeros)
 {
     LeakCheck leaks;
     BitWriter w;
-    w.Bits(1, 1);
-    w.Bits(1, 2);
+    StartBlock(w, true, 1);
     FixedLitlen().Put(w, 'x');
     PutLength(w, FixedLitlen(), 5);
     PutDistance(w, FixedDist(), 3);
@@ -566,8 +568,7 @@ TEST(InflateBlocks, RepeatCodesStraddlingTheTwoLengthLists)
         ASSERT_TRUE(straddles) << variant;
 
         BitWriter w;
-        w.Bits(1, 1);
-        w.Bits(2, 2);
+        StartBlock(w, true, 2);
         PutDynamicHeader(w, h, PrecodeLengths());
         Code lc(ll), dc(dd);
         lc.Put(w, 'a');
@@ -593,14 +594,12 @@ TEST(InflateBlocks, BadStreamsAreDataErrors)
     };
     {
         BitWriter w;  // block type 3
-        w.Bits(1, 1);
-        w.Bits(3, 2);
+        StartBlock(w, true, 3);
         EXPECT_TRUE(fails(w));
     }
     {
         BitWriter w;  // stored block with NLEN not the complement of LEN
-        w.Bits(1, 1);
-        w.Bits(0, 2);
+        StartBlock(w, true, 0);
         w.Byte(4), w.Byte(0), w.Byte(0xFB), w.Byte(0xFE);
         for (int i = 0; i < 4; ++i)
             w.Byte(1);
@@ -608,16 +607,14 @@ TEST(InflateBlocks, BadStreamsAreDataErrors)
     }
     for (int sym : { 286, 287 }) {
         BitWriter w;  // literal/length symbols with a code but no meaning
-        w.Bits(1, 1);
-        w.Bits(1, 2);
+        StartBlock(w, true, 1);
         FixedLitlen().Put(w, sym);
         FixedLitlen().Put(w, 256);
         EXPECT_TRUE(fails(w)) << sym;
     }
     for (int sym : { 30, 31 }) {
         BitWriter w;
-        w.Bits(1, 1);
-        w.Bits(1, 2);
+        StartBlock(w, true, 1);
         FixedLitlen().Put(w, 'a');
         PutLength(w, FixedLitlen(), 3);
         FixedDist().Put(w, sym);
@@ -628,8 +625,7 @@ TEST(InflateBlocks, BadStreamsAreDataErrors)
     // Dynamic headers: literal/length 'a' and 256 of length 1 each.
     auto dynamic = [](std::vector<std::pair<int, int>> symbols, int hdist, std::vector<int> precode) {
         BitWriter w;
-        w.Bits(1, 1);
-        w.Bits(2, 2);
+        StartBlock(w, true, 2);
         PutDynamicHeader(w, { 257, hdist, std::move(symbols) }, precode);
         return w;
     };
@@ -681,8 +677,7 @@ TEST(InflateBlocks, BadStreamsAreDataErrors)
         std::vector<std::pair<int, int>> s = { { 18, 'a' - 11 }, { 1, 0 }, { 18, 127 }, { 18, 20 - 11 },
                                                { 2, 0 },         { 2, 0 }, { 1, 0 } };
         BitWriter w;
-        w.Bits(1, 1);
-        w.Bits(2, 2);
+        StartBlock(w, true, 2);
         PutDynamicHeader(w, { 258, 1, s }, PrecodeLengths());
         Code lc([] { std::vector<int> l(258, 0); l['a'] = 1; l[256] = 2; l[257] = 2; return l; }());
         lc.Put(w, 'a');
@@ -707,8 +702,7 @@ TEST(InflateBlocks, RepeatRunningPastTheEndStopsThere)
     std::vector<std::pair<int, int>> s = { { 18, 'a' - 11 }, { 1, 0 }, { 18, 127 }, { 18, 20 - 11 },
                                            { 1, 0 },         { 1, 0 }, { 18, 127 } };
     BitWriter w;
-    w.Bits(1, 1);
-    w.Bits(2, 2);
+    StartBlock(w, true, 2);
     PutDynamicHeader(w, { 257, 30, s }, PrecodeLengths());
     Code lc([] { std::vector<int> l(257, 0); l['a'] = 1; l[256] = 1; return l; }());
     lc.Put(w, 'a');

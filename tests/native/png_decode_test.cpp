@@ -26,7 +26,7 @@ const FormatCase kFormats[] = {
     { PNG_COLOR_TYPE_GRAY_ALPHA, 8, 8, 256 },
 };
 
-std::string Describe(const PngSpec& s)
+std::string Describe(const PngShape& s)
 {
     char buf[96];
     snprintf(buf, sizeof buf, "type %d depth %d %ux%u%s filters 0x%x", s.colorType, s.depth, s.width, s.height,
@@ -34,7 +34,7 @@ std::string Describe(const PngSpec& s)
     return buf;
 }
 
-void ExpectSameAsLibpng(const PngSpec& s, uint32_t seed = 1)
+void ExpectSameAsLibpng(const PngShape& s, uint32_t seed = 1)
 {
     Bytes file = MakePng(s, seed);
     Decoded d(file);
@@ -54,7 +54,7 @@ TEST(PngPixels, EveryFormatEveryFilterMatchesLibpng)
     for (const FormatCase& f : kFormats)
         for (bool interlace : { false, true })
             for (int filter : filters) {
-                PngSpec s;
+                PngShape s;
                 s.colorType = f.colorType;
                 s.depth = f.depth;
                 s.interlace = interlace;
@@ -74,7 +74,7 @@ TEST(PngPixels, SmallAndOddSizesInterlacedAndNot)
     for (const FormatCase& f : kFormats)
         for (auto& wh : sizes)
             for (bool interlace : { false, true }) {
-                PngSpec s;
+                PngShape s;
                 s.colorType = f.colorType;
                 s.depth = f.depth;
                 s.width = wh[0];
@@ -88,7 +88,7 @@ TEST(PngPixels, DibHeaderPaletteAndColourTable)
 {
     LeakCheck leaks;
     for (const FormatCase& f : kFormats) {
-        PngSpec s;
+        PngShape s;
         s.colorType = f.colorType;
         s.depth = f.depth;
         s.width = 13;
@@ -129,7 +129,7 @@ TEST(PngPixels, DibHeaderPaletteAndColourTable)
 TEST(PngPixels, ShortPaletteGivesShortColourTable)
 {
     LeakCheck leaks;
-    PngSpec s;
+    PngShape s;
     s.colorType = PNG_COLOR_TYPE_PALETTE;
     s.depth = 8;
     s.paletteSize = 16;
@@ -145,7 +145,7 @@ TEST(PngPixels, AlphaCompositedOverBlack)
 {
     LeakCheck leaks;
     // One row of RGBA pixels: half, transparent and opaque alpha.
-    PngSpec s;
+    PngShape s;
     s.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
     s.width = 3;
     s.height = 1;
@@ -170,7 +170,7 @@ TEST(PngPixels, LargeImagesAcrossManyIdatChunksAndLevels)
     LeakCheck leaks;
     for (int level : { 0, 1, 9 })
         for (bool interlace : { false, true }) {
-            PngSpec s;
+            PngShape s;
             s.width = 301;
             s.height = 77;
             s.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
@@ -219,7 +219,7 @@ namespace {
 
 Bytes SmallFile(int colorType = PNG_COLOR_TYPE_RGB, int depth = 8)
 {
-    PngSpec s;
+    PngShape s;
     s.colorType = colorType;
     s.depth = depth;
     s.width = 9;
@@ -319,7 +319,7 @@ TEST(PngChunks, SixteenBitPicturesAreRefused)
 {
     LeakCheck leaks;
     for (int type : { PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA, PNG_COLOR_TYPE_GRAY_ALPHA }) {
-        PngSpec s;
+        PngShape s;
         s.colorType = type;
         s.depth = 16;
         s.width = 4;
@@ -446,7 +446,7 @@ TEST(PngImageData, IdatSplitAtEveryOffsetIncludingStoredBlocks)
 {
     LeakCheck leaks;
     for (int level : { 0, 6 }) {
-        PngSpec s;
+        PngShape s;
         s.width = 11;
         s.height = 5;
         s.level = level;
@@ -498,7 +498,7 @@ TEST(PngImageData, DataAfterTheImageAndSecondRuns)
 TEST(PngImageData, ShortStreamBadChecksumAndBadFilterFail)
 {
     LeakCheck leaks;
-    PngSpec s;
+    PngShape s;
     s.width = 20;
     s.height = 10;
     s.filters = PNG_FILTER_NONE;
@@ -541,7 +541,7 @@ TEST(PngImageData, ClaimsBeyondTheDataAreRefusedBeforeAllocating)
 
 TEST(PngImageData, EveryAllocationFailureIsCleanedUp)
 {
-    PngSpec s;
+    PngShape s;
     s.colorType = PNG_COLOR_TYPE_PALETTE;
     s.depth = 4;
     s.width = 40;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "imaging/imaging.h"
+#include "png_memio.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -132,7 +133,7 @@ inline std::vector<Chunk> WithIdat(const std::vector<Chunk>& chunks, const Bytes
 
 // ---- libpng as writer and reference reader ----------------------------------------
 
-struct PngSpec {
+struct PngShape {
     uint32_t width = 16, height = 16;
     int colorType = PNG_COLOR_TYPE_RGB;
     int depth = 8;
@@ -154,7 +155,7 @@ inline int Channels(int colorType)
 
 // Raw packed rows for a spec: smooth parts (which the filters predict well)
 // mixed with noise, so every filter type leaves something to undo.
-inline std::vector<Bytes> MakeRows(const PngSpec& s, uint32_t seed)
+inline std::vector<Bytes> MakeRows(const PngShape& s, uint32_t seed)
 {
     Random r(seed);
     const int ch = Channels(s.colorType);
@@ -191,19 +192,9 @@ inline std::vector<png_color> MakePalette(int n)
     return pal;
 }
 
-struct MemWriter {
-    Bytes out;
-    static void Write(png_structp p, png_bytep d, png_size_t n)
-    {
-        auto* w = static_cast<MemWriter*>(png_get_io_ptr(p));
-        w->out.insert(w->out.end(), d, d + n);
-    }
-    static void Flush(png_structp) {}
-};
-
-inline Bytes WritePng(const PngSpec& s, const std::vector<Bytes>& rows)
+inline Bytes WritePng(const PngShape& s, const std::vector<Bytes>& rows)
 {
-    MemWriter w;
+    pngmem::Writer w;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
@@ -211,7 +202,7 @@ inline Bytes WritePng(const PngSpec& s, const std::vector<Bytes>& rows)
         ADD_FAILURE() << "libpng could not write the test file";
         return {};
     }
-    png_set_write_fn(png, &w, MemWriter::Write, MemWriter::Flush);
+    png_set_write_fn(png, &w, pngmem::Writer::Write, pngmem::Writer::Flush);
     png_set_IHDR(png, info, s.width, s.height, s.depth, s.colorType,
                  s.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
@@ -232,26 +223,13 @@ inline Bytes WritePng(const PngSpec& s, const std::vector<Bytes>& rows)
     return w.out;
 }
 
-inline Bytes MakePng(const PngSpec& s, uint32_t seed = 1) { return WritePng(s, MakeRows(s, seed)); }
-
-struct MemReader {
-    const Bytes* in;
-    size_t pos;
-    static void Read(png_structp p, png_bytep d, png_size_t n)
-    {
-        auto* r = static_cast<MemReader*>(png_get_io_ptr(p));
-        if (r->pos + n > r->in->size())
-            png_error(p, "read past end");
-        memcpy(d, r->in->data() + r->pos, n);
-        r->pos += n;
-    }
-};
+inline Bytes MakePng(const PngShape& s, uint32_t seed = 1) { return WritePng(s, MakeRows(s, seed)); }
 
 // What libpng makes of a file, expanded to 8-bit RGBA, top row first. Empty
 // if libpng refuses it.
 inline Bytes ReferenceRgba(const Bytes& file, uint32_t* width = nullptr, uint32_t* height = nullptr)
 {
-    MemReader r{ &file, 0 };
+    pngmem::Reader r{ &file, 0 };
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     Bytes out;
@@ -259,7 +237,7 @@ inline Bytes ReferenceRgba(const Bytes& file, uint32_t* width = nullptr, uint32_
         png_destroy_read_struct(&png, &info, nullptr);
         return {};
     }
-    png_set_read_fn(png, &r, MemReader::Read);
+    png_set_read_fn(png, &r, pngmem::Reader::Read);
     png_read_info(png, info);
     png_set_expand(png);
     png_set_strip_16(png);

@@ -1,5 +1,7 @@
 // The host utility's road through the exported functions of the built DLL,
 // with the simulated driver under it.
+// ctest: run serial (the single-copy marker of another test process would
+// show the warning here)
 #include "qxtest.h"
 
 #include <commctrl.h>

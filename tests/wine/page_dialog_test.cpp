@@ -214,6 +214,17 @@ protected:
         Pump();
     }
 
+    // The requests of the page's start, in this order; after them only the
+    // maximum-level questions that painting a preview asks.
+    void ExpectStartCalls(const std::vector<std::string>& start) const
+    {
+        std::vector<std::string> calls = TintraCalls();
+        ASSERT_GE(calls.size(), start.size());
+        EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + static_cast<long>(start.size())), start);
+        for (size_t i = start.size(); i < calls.size(); ++i)
+            EXPECT_EQ(calls[i].rfind("GET_MAX_LEVEL", 0), 0u) << calls[i];
+    }
+
     // Every effects-escape request, described.
     std::vector<std::string> TintraCalls() const
     {
@@ -274,7 +285,7 @@ TEST_F(PageDialogTest, StartAsksTheDriverInOrderAndNothingMoreUntilApply)
         "GET_MAX_LEVEL effect=0x200 -> 1",
         "GET_EFFECTS -> 1",
     };
-    EXPECT_EQ(TintraCalls(), start);
+    ExpectStartCalls(start);
     EXPECT_EQ(driver().LiveDCs(), 0);
 
     // Choosing, sliding and switching tabs only touch the page.
@@ -283,9 +294,7 @@ TEST_F(PageDialogTest, StartAsksTheDriverInOrderAndNothingMoreUntilApply)
     ClickTab(1);
     Click(g_DeblockDlg, IDC_DBLK_COMPLEXPICSMOOTHING);
     ClickTab(0);
-    for (const std::string& call : TintraCalls())
-        EXPECT_TRUE(call.rfind("GET_MAX_LEVEL", 0) == 0 || call == "QUERY_CAPS -> 1" || call == "GET_EFFECTS -> 1")
-            << call;
+    ExpectStartCalls(start);
     EXPECT_TRUE(SetRequests().empty());
 
     driver().records.clear();
@@ -419,7 +428,7 @@ TEST_F(PageDialogTest, KpAdapterWithOnlyDeblockingHasOneTab)
         "GET_MAX_LEVEL effect=0x200 -> 1",
         "GET_EFFECTS -> 1",
     };
-    EXPECT_EQ(TintraCalls(), start);
+    ExpectStartCalls(start);
 }
 
 TEST_F(PageDialogTest, FailedReadShowsNoneAndSendsNoPairs)

@@ -160,9 +160,15 @@ protected:
         wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
         wc.lpszClassName = "QxPictureTestParent";
         ASSERT_NE(RegisterClassA(&wc), 0);
+        // One parent for the suite: making and destroying top-level windows
+        // is slow under Wine.
+        parent_ = CreateWindowExA(0, "QxPictureTestParent", "", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300, nullptr,
+            nullptr, qxtest::ProgramModule(), nullptr);
+        ASSERT_NE(parent_, nullptr);
     }
     static void TearDownTestSuite()
     {
+        DestroyWindow(parent_);
         EXPECT_TRUE(UnregisterPictureClass(qxtest::ProgramModule()));
         UnregisterClassA("QxPictureTestParent", qxtest::ProgramModule());
         qxtest::RemoveTree(*dir_);
@@ -173,27 +179,18 @@ protected:
     {
         g_log = ParentLog();
         before_ = qxtest::CurrentCounts();
-        parent_ = MakeParent(qxtest::ProgramModule());
-        ASSERT_NE(parent_, nullptr);
     }
     void TearDown() override
     {
-        DestroyWindow(parent_);
         const qxtest::ResourceCounts after = qxtest::CurrentCounts();
         EXPECT_EQ(after.gdi, before_.gdi) << "every GDI object of the controls is released";
         EXPECT_EQ(after.user, before_.user);
     }
 
-    static HWND MakeParent(HINSTANCE instance)
+    static HWND MakeControl(DWORD style, int w, int h, int x = 10, int y = 10, int id = kControlId)
     {
-        return CreateWindowExA(0, "QxPictureTestParent", "", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300, nullptr, nullptr,
-            instance, nullptr);
-    }
-
-    HWND MakeControl(DWORD style, int w, int h, int x = 10, int y = 10, int id = kControlId, HWND parent = nullptr)
-    {
-        return CreateWindowExA(0, QX_PICTURE_CLASS, "", WS_CHILD | WS_VISIBLE | style, x, y, w, h,
-            parent ? parent : parent_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), qxtest::ProgramModule(),
+        return CreateWindowExA(0, QX_PICTURE_CLASS, "", WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), qxtest::ProgramModule(),
             nullptr);
     }
 
@@ -271,10 +268,11 @@ protected:
     void CheckKeyColourAndDither(DWORD style);
 
     static std::string* dir_;
-    HWND parent_ = nullptr;
+    static HWND parent_;
     qxtest::ResourceCounts before_ = {};
 };
 std::string* PictureControl::dir_;
+HWND PictureControl::parent_;
 
 // ---- class, creation and the picture messages -----------------------------
 
@@ -309,9 +307,9 @@ TEST_F(PictureControl, ParentInstanceGivesTheLogoOfItsControlId)
 {
     // The module's logo (resource 261) comes with a control of that id whose
     // parent belongs to the module.
-    HWND moduleParent = MakeParent(qxtest::BuiltDll());
-    ASSERT_NE(moduleParent, nullptr);
-    HWND logo = MakeControl(BMPS_NATURALSIZE | BMPS_BOTTOM | BMPS_RIGHT, 120, 90, 0, 0, IDC_LOGO, moduleParent);
+    const LONG_PTR own = SetWindowLongPtrA(parent_, GWLP_HINSTANCE, reinterpret_cast<LONG_PTR>(qxtest::BuiltDll()));
+    HWND logo = MakeControl(BMPS_NATURALSIZE | BMPS_BOTTOM | BMPS_RIGHT, 120, 90, 0, 0, IDC_LOGO);
+    SetWindowLongPtrA(parent_, GWLP_HINSTANCE, own);
     ASSERT_NE(logo, nullptr);
     EXPECT_EQ(State(logo)->instance, qxtest::BuiltDll());
     SIZE size = PictureSize(logo);
@@ -322,12 +320,12 @@ TEST_F(PictureControl, ParentInstanceGivesTheLogoOfItsControlId)
     EXPECT_EQ(r.top, 20);
     EXPECT_EQ(r.right, 120);
     EXPECT_EQ(r.bottom, 90);
-    DestroyWindow(moduleParent);
+    DestroyWindow(logo);
 }
 
 TEST_F(PictureControl, SetInstanceAndSetImage)
 {
-    HWND c = MakeControl(BMPS_SHRINKTOFIT | BMPS_NATURALSIZE, 200, 200);
+    HWND c = MakeControl(BMPS_SHRINKTOFIT | BMPS_NATURALSIZE | BMPS_OPAQUE, 200, 200);
     EXPECT_EQ(SendMessageA(c, BMPM_SETINSTANCE, 0, reinterpret_cast<LPARAM>(qxtest::ProgramModule())), 0)
         << "the held instance: nothing to do";
     EXPECT_EQ(SendMessageA(c, BMPM_SETINSTANCE, 0, reinterpret_cast<LPARAM>(qxtest::BuiltDll())), 0)
@@ -437,7 +435,7 @@ TEST_F(PictureControl, DrawItemRectangleFollowsTheShrink)
 {
     // The page's preview style: 200 x 160 in 100 x 100 shrinks by 500 per
     // mille to 100 x 80, centred and at the bottom.
-    HWND c = MakeControl(0x1A09, 100, 100);
+    HWND c = MakeControl(0x1A09 | BMPS_OPAQUE, 100, 100);
     ASSERT_EQ(SetFile(c, SolidPicture(200, 160)), 1);
     const int rect[4] = { 10, 11, 156, 115 };
     EXPECT_EQ(SendMessageA(c, BMPM_SETDRAWRECT, 1, reinterpret_cast<LPARAM>(rect)), 1);
@@ -525,17 +523,12 @@ void PictureControl::CheckKeyColourAndDither(DWORD style)
     EXPECT_FALSE(State(c)->enabled);
     Repaint();
     Capture shot = Read(c);
-    int shown = 0, inner = 0;
     for (int y = 1; y < h - 1; ++y)
         for (int x = 1; x < w - 1; ++x) {
             if (x == w / 2 && y == h / 2)
                 continue;
-            ++inner;
-            const COLORREF expected = DitherShows(x, y) ? kBackground : kInk;
-            ASSERT_EQ(shot.at(ox + x, oy + y), expected) << x << "," << y;
-            shown += expected == kBackground;
+            ASSERT_EQ(shot.at(ox + x, oy + y), DitherShows(x, y) ? kBackground : kInk) << x << "," << y;
         }
-    EXPECT_EQ(shown * 4, inner + 1) << "about one pixel in four";
 
     EnableWindow(c, TRUE);
     Repaint();
@@ -712,10 +705,12 @@ TEST_F(PictureControl, PaintFailuresReleaseEverything)
     };
     const std::string keyed = KeyedPicture(13, 11);
     for (const FailingImport& f : failures) {
-        for (DWORD style : { 0u, static_cast<DWORD>(BMPS_NOMASKCACHE) }) {
+        for (DWORD style : { 0ul, static_cast<DWORD>(BMPS_NOMASKCACHE) }) {
             HWND c = MakeControl(style, 33, 21);
             ASSERT_EQ(SetFile(c, keyed), 1);
             EnableWindow(c, FALSE);  // the dither path makes the most objects
+            InvalidateRect(c, nullptr, FALSE);
+            ASSERT_EQ(SendMessageA(c, WM_PAINT, 0, 0), 0) << "the mask, if any, is cached now";
             const qxtest::ResourceCounts before = qxtest::CurrentCounts();
             {
                 sim::ImportPatch patch(qxtest::ProgramModule(), f.dll, f.function, f.replacement);
@@ -758,7 +753,7 @@ TEST_F(PictureControl, LoadAndShrinkFailuresLeaveNothingBehind)
         EXPECT_EQ(State(c)->scale, 0);
     }
     EXPECT_EQ(SendMessageA(c, WM_SIZE, 0, 0), 1);
-    EXPECT_EQ(PictureSize(c).cx, 30);
+    EXPECT_EQ(PictureSize(c).cx, 29) << "333 per mille of 90";
     EXPECT_EQ(State(c)->scale, 333);
     DestroyWindow(c);
 }

@@ -1,5 +1,7 @@
 #include "qxtest.h"
 
+#include "handle_ledger.h"
+
 #include <shellapi.h>
 
 #include "chips.h"
@@ -70,12 +72,12 @@ void ResetModuleState()
 
 ResourceCounts CurrentCounts()
 {
-    HANDLE self = GetCurrentProcess();
-    DWORD handles = 0;
-    GetProcessHandleCount(self, &handles);
-    return { GetGuiResources(self, GR_GDIOBJECTS), GetGuiResources(self, GR_USEROBJECTS), handles };
+    // Counted by the import-table ledger: Wine's GetGuiResources and
+    // GetProcessHandleCount always answer 0.
+    LedgerCounts live = LiveLedgerCounts();
+    return { static_cast<DWORD>(live.gdi), static_cast<DWORD>(live.user), static_cast<DWORD>(live.handles),
+        static_cast<DWORD>(live.heap) };
 }
-
 namespace {
 int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 }
@@ -93,6 +95,7 @@ void DriverTest::SetUp()
         for (HMODULE m : { ProgramModule(), BuiltDll() })
             sim::PatchImport(m, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox));
         installed = true;
+        LiveLedgerCounts();
     }
     MessageBoxRecorder::boxes().clear();
     sim::Driver::Instance().Reset();

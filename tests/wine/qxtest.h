@@ -33,11 +33,15 @@ bool WriteFileBytes(const std::string& path, const void* data, size_t size);
 // Puts the module's driver-facing globals back as they are at load.
 void ResetModuleState();
 
-// Counts of what this process holds, for leak checks around an operation.
+// What the module's code (and the test's own) holds right now, for leak
+// checks around an operation: GDI objects and DCs, icons and cursors, kernel
+// handles with registry keys and mapped views, and heap blocks. Counted by
+// patching both modules' import tables (handle_ledger.h).
 struct ResourceCounts {
     DWORD gdi;
     DWORD user;
     DWORD handles;
+    DWORD heap;
 };
 ResourceCounts CurrentCounts();
 

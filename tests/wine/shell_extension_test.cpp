@@ -9,11 +9,14 @@
 #include <prsht.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "chips.h"
+#include "driver/escape.h"
 #include "hosting/shell_extension.h"
 #include "resource.h"
 
@@ -167,6 +170,27 @@ HWND OwnMarker()
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// Whether the common controls count a page in its owner's count
+// (PSP_USEREFPARENT). Wine's do not, so the share of the module's count that
+// a live page holds can only be seen where they do.
+bool SheetCountsPages()
+{
+    UINT count = 0;
+    PROPSHEETPAGEA page = {};
+    page.dwSize = sizeof page;
+    page.dwFlags = PSP_USEREFPARENT;
+    page.hInstance = qxtest::BuiltDll();
+    page.pszTemplate = MAKEINTRESOURCEA(IDD_QXTINTRA_PAGE);
+    page.pfnDlgProc = [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; };
+    page.pcRefParent = &count;
+    HPROPSHEETPAGE handle = CreatePropertySheetPageA(&page);
+    if (!handle)
+        return false;
+    const bool counted = count == 1;
+    DestroyPropertySheetPage(handle);
+    return counted;
 }
 
 class ShellExtTest : public qxtest::DriverTest {
@@ -399,45 +423,54 @@ TEST_F(ShellExtTest, InitializeHoldsOneDataObjectAtATime)
 
 // ---- AddPages ---------------------------------------------------------------
 
-// Pages are refused in these cases so that none outlives the case.
+// Pages are refused in these cases so that none outlives the case. Each case
+// starts on DISPLAY1: a request without a usable name leaves the module on the
+// device it was on (the primary display in a fresh process), so a fallback
+// shows as "still DISPLAY1" although the data object offered DISPLAY2.
 TEST_F(ShellExtTest, DeviceNameFromTheDataObject)
 {
     const std::string longest = "\\\\.\\DISPLAY" + std::string(127 - 11, 'x');
     const std::string tooLong = longest + "y";
     driver().config.devices.push_back(longest);
     driver().config.devices.push_back(tooLong);
+    const std::string start = "\\\\.\\DISPLAY1";
+    const std::string offered = "\\\\.\\DISPLAY2";
 
+    using Answer = DisplayDataObject::Answer;
     struct Case {
         const char* what;
         bool haveData;
-        DisplayDataObject::Answer answer;
+        Answer answer;
         std::string name;      // what the data object holds
         bool terminated;
-        std::string expected;  // device of every DC; "" is the primary display
+        std::string expected;  // device of every DC afterwards
     } cases[] = {
-        { "secondary device", true, DisplayDataObject::Answer::Name, "\\\\.\\DISPLAY2", true, "\\\\.\\DISPLAY2" },
-        { "no data object", false, DisplayDataObject::Answer::Name, "", true, "" },
-        { "no such format", true, DisplayDataObject::Answer::NoFormat, "\\\\.\\DISPLAY2", true, "" },
-        { "GetData fails", true, DisplayDataObject::Answer::Fails, "\\\\.\\DISPLAY2", true, "" },
-        { "another medium", true, DisplayDataObject::Answer::Stream, "\\\\.\\DISPLAY2", true, "" },
-        { "medium with an owner", true, DisplayDataObject::Answer::OwnedGlobal, "\\\\.\\DISPLAY1", true, "\\\\.\\DISPLAY1" },
-        { "empty name", true, DisplayDataObject::Answer::Name, "", true, "" },
-        { "127 characters", true, DisplayDataObject::Answer::Name, longest, true, longest },
-        { "128 characters", true, DisplayDataObject::Answer::Name, tooLong, true, "" },
-        { "unterminated block", true, DisplayDataObject::Answer::Name, "\\\\.\\DISPLAY1", false, "\\\\.\\DISPLAY1" },
+        { "secondary device", true, Answer::Name, offered, true, offered },
+        { "medium with an owner", true, Answer::OwnedGlobal, offered, true, offered },
+        { "127 characters", true, Answer::Name, longest, true, longest },
+        { "unterminated block", true, Answer::Name, offered, false, offered },
+        { "no data object", false, Answer::Name, offered, true, start },
+        { "no such format", true, Answer::NoFormat, offered, true, start },
+        { "GetData fails", true, Answer::Fails, offered, true, start },
+        { "another medium", true, Answer::Stream, offered, true, start },
+        { "empty name", true, Answer::Name, "", true, start },
+        { "128 characters", true, Answer::Name, tooLong, true, start },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        Host host;
+        host.answer = FALSE;
+        DisplayDataObject primer(start.c_str());
+        ASSERT_EQ(AddPagesWith(&primer, host), S_OK);
         driver().records.clear();
         driver().dcOpened.clear();
+
         DisplayDataObject data;
         data.answer = c.answer;
         data.SetName(c.name);
         if (!c.terminated)
             data.block.pop_back();
-        Host host;
-        host.answer = FALSE;
-
+        host.pages.clear();
         EXPECT_EQ(AddPagesWith(c.haveData ? &data : nullptr, host), S_OK);
         EXPECT_EQ(host.pages.size(), 1u);
         EXPECT_EQ(DeviceOfEveryDc(), c.expected);
@@ -463,47 +496,39 @@ TEST_F(ShellExtTest, DeviceNameFromTheDataObject)
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
+// Why the support check refuses is its own business; the shell road only has
+// to stop after it.
 TEST_F(ShellExtTest, UnsupportedAdapterGetsNoPageAndFour)
 {
-    struct Case {
-        const char* what;
-        bool util, tintra;
-        DWORD family;
-    } cases[] = {
-        { "no effects escape", true, false, 15 },
-        { "no utility escape", false, true, 15 },
-        { "chip in no family", true, true, 0 },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        driver().Reset();
-        driver().config.utilEscape = c.util;
-        driver().config.tintraEscape = c.tintra;
-        ASSERT_TRUE(sim::UseChipOfFamily(driver().config, c.family));
-        DisplayDataObject data("\\\\.\\DISPLAY2");
-        Host host;
+    driver().config.tintraEscape = false;
+    DisplayDataObject data("\\\\.\\DISPLAY2");
+    Host host;
 
-        IShellExtInit* init = NewHandler();
-        ASSERT_NE(init, nullptr);
-        init->Initialize(nullptr, &data, nullptr);
-        IShellPropSheetExt* sheet = SheetOf(init);
-        HRESULT hr = sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host));
-        EXPECT_EQ(hr, 4);
-        EXPECT_TRUE(SUCCEEDED(hr)) << "a shell reads the refusal as success";
-        EXPECT_TRUE(host.pages.empty());
-        EXPECT_EQ(OwnMarker(), nullptr) << "no running copy is marked";
-        for (const sim::EscapeRecord& r : driver().records) {
-            EXPECT_EQ(r.device, "\\\\.\\DISPLAY2");
-            EXPECT_NE(r.function, 0x69u) << "no driver-key request after a refusal";
-        }
-        sheet->Release();
-        EXPECT_EQ(init->Release(), 0u);
+    IShellExtInit* init = NewHandler();
+    ASSERT_NE(init, nullptr);
+    init->Initialize(nullptr, &data, nullptr);
+    IShellPropSheetExt* sheet = SheetOf(init);
+    HRESULT hr = sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host));
+    EXPECT_EQ(hr, 4);
+    EXPECT_TRUE(SUCCEEDED(hr)) << "a shell reads the refusal as success";
+    EXPECT_TRUE(host.pages.empty());
+    EXPECT_EQ(OwnMarker(), nullptr) << "no running copy is marked";
+    EXPECT_TRUE(qxtest::MessageBoxRecorder::boxes().empty()) << "no single-copy warning either";
+    ASSERT_FALSE(driver().records.empty());
+    for (const sim::EscapeRecord& r : driver().records) {
+        EXPECT_EQ(r.device, "\\\\.\\DISPLAY2");
+        EXPECT_EQ(r.escape, QUERYESCSUPPORT) << "nothing but the probes after a refusal";
     }
+    sheet->Release();
+    EXPECT_EQ(init->Release(), 0u);
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
 TEST_F(ShellExtTest, PageKeepsTheModuleAndItsDeviceUntilItGoes)
 {
+    const bool counted = SheetCountsPages();
+    if (!counted)
+        printf("note: these common controls keep no page count; the page's share of DllCanUnloadNow is not seen\n");
     DisplayDataObject data("\\\\.\\DISPLAY2");
     Host host;
     qxtest::ResourceCounts before = qxtest::CurrentCounts();
@@ -520,12 +545,14 @@ TEST_F(ShellExtTest, PageKeepsTheModuleAndItsDeviceUntilItGoes)
     if (marker)
         EXPECT_FALSE(IsWindowVisible(marker));
 
-    // The shell lets the handler go before it shows the sheet; the page keeps
-    // the module loaded.
+    // The shell lets the handler go before it shows the sheet; the page alone
+    // keeps the module loaded, through the count the common controls keep.
+    const HRESULT whilePageLives = counted ? S_FALSE : S_OK;
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
     sheet->Release();
     EXPECT_EQ(init->Release(), 0u);
     EXPECT_EQ(data.refs, 1);
-    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    EXPECT_EQ(canUnloadNow(), whilePageLives);
 
     driver().records.clear();
     driver().dcOpened.clear();
@@ -541,7 +568,7 @@ TEST_F(ShellExtTest, PageKeepsTheModuleAndItsDeviceUntilItGoes)
     // The page talked to the driver, on the shell's device only.
     EXPECT_FALSE(driver().records.empty());
     EXPECT_EQ(DeviceOfEveryDc(), "\\\\.\\DISPLAY2");
-    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    EXPECT_EQ(canUnloadNow(), whilePageLives);
 
     DestroyWindow(hwnd);
     EXPECT_EQ(canUnloadNow(), S_OK);
