@@ -326,7 +326,15 @@ HRESULT STDMETHODCALLTYPE Sheet_ReplacePage(PropSheetExtInterface*, EXPPS, LPFNS
 
 } // namespace
 
-extern "C" HRESULT WINAPI DllCanUnloadNow() { return g_cDllRef == 0 ? S_OK : S_FALSE; }
+extern "C" HRESULT WINAPI DllCanUnloadNow()
+{
+    if (g_cDllRef != 0)
+        return S_FALSE;
+    // No page and no object is left, so no sheet still needs the tab icon of
+    // the last request; COM asks this just before it frees the module.
+    ReleaseTabIcon();
+    return S_OK;
+}
 
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
 {

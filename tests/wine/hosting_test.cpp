@@ -121,11 +121,7 @@ TEST_F(HostingTest, UnsupportedDriversAndChipsGetNoPage)
         EXPECT_EQ(init(0, nullptr, name, info), 4u);
 
         std::vector<HPROPSHEETPAGE> pages;
-        auto collect = [](HPROPSHEETPAGE page, LPARAM param) -> BOOL {
-            reinterpret_cast<std::vector<HPROPSHEETPAGE>*>(param)->push_back(page);
-            return TRUE;
-        };
-        EXPECT_EQ(addPages(nullptr, collect, reinterpret_cast<LPARAM>(&pages), info), 0u);
+        EXPECT_EQ(addPages(nullptr, qxtest::CollectPage, reinterpret_cast<LPARAM>(&pages), info), 0u);
         EXPECT_TRUE(pages.empty());
         // Nothing but the support check talked to the driver.
         for (const sim::EscapeRecord& r : driver().records)
@@ -162,20 +158,9 @@ TEST_F(HostingTest, PageIsAddedAndARefusedPageIsDestroyed)
 TEST_F(HostingTest, SheetShowsThePageAndTearsDownCleanly)
 {
     std::vector<HPROPSHEETPAGE> pages;
-    auto collect = [](HPROPSHEETPAGE page, LPARAM param) -> BOOL {
-        reinterpret_cast<std::vector<HPROPSHEETPAGE>*>(param)->push_back(page);
-        return TRUE;
-    };
-    ASSERT_EQ(addPages(nullptr, collect, reinterpret_cast<LPARAM>(&pages), info), 0u);
+    ASSERT_EQ(addPages(nullptr, qxtest::CollectPage, reinterpret_cast<LPARAM>(&pages), info), 0u);
     ASSERT_EQ(pages.size(), 1u);
-
-    PROPSHEETHEADERA sheet = {};
-    sheet.dwSize = sizeof sheet;
-    sheet.dwFlags = PSH_MODELESS | PSH_NOCONTEXTHELP;
-    sheet.pszCaption = "Display Properties";
-    sheet.nPages = 1;
-    sheet.phpage = pages.data();
-    HWND hwnd = reinterpret_cast<HWND>(PropertySheetA(&sheet));
+    HWND hwnd = qxtest::OpenSheet(pages);
     ASSERT_NE(hwnd, nullptr);
     HWND page = PropSheet_GetCurrentPageHwnd(hwnd);
     ASSERT_NE(page, nullptr);

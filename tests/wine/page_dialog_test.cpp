@@ -119,20 +119,9 @@ protected:
     void Open(WORD templateId = IDD_QXTINTRA_PAGE)
     {
         std::vector<HPROPSHEETPAGE> pages;
-        auto collect = [](HPROPSHEETPAGE page, LPARAM param) -> BOOL {
-            reinterpret_cast<std::vector<HPROPSHEETPAGE>*>(param)->push_back(page);
-            return TRUE;
-        };
-        AddTintraPage(collect, reinterpret_cast<LPARAM>(&pages), templateId, 0);
+        AddTintraPage(qxtest::CollectPage, reinterpret_cast<LPARAM>(&pages), templateId, 0);
         ASSERT_EQ(pages.size(), 1u);
-
-        PROPSHEETHEADERA header = {};
-        header.dwSize = sizeof header;
-        header.dwFlags = PSH_MODELESS | PSH_NOCONTEXTHELP;
-        header.pszCaption = "Display Properties";
-        header.nPages = 1;
-        header.phpage = pages.data();
-        sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
+        sheet = qxtest::OpenSheet(pages);
         ASSERT_NE(sheet, nullptr);
         page = PropSheet_GetCurrentPageHwnd(sheet);
         ASSERT_NE(page, nullptr);

@@ -185,6 +185,7 @@ protected:
         const qxtest::ResourceCounts after = qxtest::CurrentCounts();
         EXPECT_EQ(after.gdi, before_.gdi) << "every GDI object of the controls is released";
         EXPECT_EQ(after.user, before_.user);
+        EXPECT_EQ(after.heap, before_.heap) << "records and decoder blocks are freed";
     }
 
     static HWND MakeControl(DWORD style, int w, int h, int x = 10, int y = 10, int id = kControlId)

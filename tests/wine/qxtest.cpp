@@ -60,6 +60,34 @@ bool WriteFileBytes(const std::string& path, const void* data, size_t size)
     return ok && written == size;
 }
 
+BOOL CALLBACK CollectPage(HPROPSHEETPAGE page, LPARAM pages)
+{
+    reinterpret_cast<std::vector<HPROPSHEETPAGE>*>(pages)->push_back(page);
+    return TRUE;
+}
+
+HWND OpenSheet(std::vector<HPROPSHEETPAGE>& pages)
+{
+    PROPSHEETHEADERA header = {};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_MODELESS | PSH_NOCONTEXTHELP;
+    header.pszCaption = "Display Properties";
+    header.nPages = static_cast<UINT>(pages.size());
+    header.phpage = pages.data();
+    HWND sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
+    PumpMessages();
+    return sheet;
+}
+
+void PumpMessages()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
 void ResetModuleState()
 {
     g_szDisplayDevice[0] = '\0';

@@ -8,6 +8,8 @@
 #pragma once
 #include <windows.h>
 
+#include <prsht.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,6 +31,15 @@ std::string ProgramDir();
 std::string MakeTempDir(const char* tag);
 void RemoveTree(const std::string& dir);
 bool WriteFileBytes(const std::string& path, const void* data, size_t size);
+
+// A host's add-page callback that collects the pages into the
+// std::vector<HPROPSHEETPAGE> its parameter points at, and says yes.
+BOOL CALLBACK CollectPage(HPROPSHEETPAGE page, LPARAM pages);
+// Shows the pages in a modeless property sheet, as a host would; null when
+// the sheet could not be made.
+HWND OpenSheet(std::vector<HPROPSHEETPAGE>& pages);
+// Dispatches what is queued for this thread's windows.
+void PumpMessages();
 
 // Puts the module's driver-facing globals back as they are at load.
 void ResetModuleState();
