@@ -85,6 +85,19 @@ qx_wine_suites(qx_wine_tests ${QX_WINE_TEST_SOURCES})
 add_test(NAME demo.screenshot
   COMMAND ${QX_WINE_RUN} $<TARGET_FILE:qxdemo> --screenshot ${CMAKE_BINARY_DIR}/qxtintra-page.png --delay 800)
 add_test(NAME demo.unsupported_chip COMMAND ${QX_WINE_RUN} $<TARGET_FILE:qxdemo> --family 0)
+# The control panel's road ends in the same page.
+add_test(NAME demo.shell_screenshot
+  COMMAND ${QX_WINE_RUN} $<TARGET_FILE:qxdemo> --shell --device \\\\.\\DISPLAY2
+          --screenshot ${CMAKE_BINARY_DIR}/qxtintra-page-shell.png --delay 800)
+set_tests_properties(demo.shell_screenshot PROPERTIES PASS_REGULAR_EXPRESSION "AddPages -> 0x00000000.*screenshot written"
+  FIXTURES_REQUIRED wineprefix TIMEOUT 300)
 set_tests_properties(demo.unsupported_chip PROPERTIES WILL_FAIL FALSE PASS_REGULAR_EXPRESSION "no page was added")
 set_tests_properties(demo.screenshot PROPERTIES PASS_REGULAR_EXPRESSION "screenshot written")
 set_tests_properties(demo.screenshot demo.unsupported_chip PROPERTIES FIXTURES_REQUIRED wineprefix TIMEOUT 300)
+
+# Both roads end in the very same page, pixel for pixel.
+add_test(NAME demo.same_page_both_roads
+  COMMAND compare -metric AE ${CMAKE_BINARY_DIR}/qxtintra-page.png ${CMAKE_BINARY_DIR}/qxtintra-page-shell.png null:)
+set_tests_properties(demo.screenshot PROPERTIES FIXTURES_SETUP page_utility)
+set_tests_properties(demo.shell_screenshot PROPERTIES FIXTURES_SETUP page_shell)
+set_tests_properties(demo.same_page_both_roads PROPERTIES FIXTURES_REQUIRED "page_utility;page_shell")

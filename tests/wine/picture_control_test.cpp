@@ -340,6 +340,8 @@ TEST_F(PictureControl, SetInstanceAndSetImage)
     EXPECT_EQ(SendMessageA(c, BMPM_SETIMAGE, IDB_PREVIEW_FRAME, 0), 1);
     EXPECT_EQ(State(c)->bitmap, shown) << "the id already shown is not loaded again";
 
+    EXPECT_EQ(SendMessageA(c, BMPM_SETIMAGE, IDB_EF_NONE, 0), 1) << "a progressive JPEG";
+    EXPECT_EQ(PictureSize(c).cx, 200);
     EXPECT_EQ(SendMessageA(c, BMPM_SETIMAGE, 9999, 0), 0);
     EXPECT_EQ(State(c)->bitmap, nullptr);
 
@@ -402,7 +404,7 @@ TEST_F(PictureControl, LayoutPlacesPictureByStyle)
 
 TEST_F(PictureControl, ShrinkToFitUsesTheSmallerFactor)
 {
-    HWND c = MakeControl(BMPS_SHRINKTOFIT | BMPS_OPAQUE, 60, 40);
+    HWND c = MakeControl(BMPS_SHRINKTOFIT | BMPS_OPAQUE | BMPS_DRAWITEM, 60, 40);
     ASSERT_EQ(SetFile(c, SolidPicture(60, 40)), 1);
     EXPECT_EQ(State(c)->scale, 0) << "exactly the client size";
     EXPECT_EQ(PictureSize(c).cx, 60);
@@ -416,6 +418,17 @@ TEST_F(PictureControl, ShrinkToFitUsesTheSmallerFactor)
     RECT drawn = Read(c).Drawn();
     EXPECT_EQ(drawn.right - drawn.left, 60);
     EXPECT_EQ(drawn.bottom - drawn.top, 39);
+
+    // The draw rectangle's corner is rounded to the nearest pixel, its size
+    // truncated: 10 x 0.984 = 9.84 -> 10, 30 x 0.984 = 29.52 -> 29.
+    const int rect[4] = { 10, 11, 30, 20 };
+    SendMessageA(c, BMPM_SETDRAWRECT, 1, reinterpret_cast<LPARAM>(rect));
+    g_log.drawItems.clear();
+    Repaint();
+    ASSERT_EQ(g_log.drawItems.size(), 1u);
+    const RECT expected = { 10, 11, 39, 30 };
+    EXPECT_TRUE(EqualRect(&g_log.drawItems[0].rcItem, &expected));
+    EXPECT_EQ(g_log.drawItems[0].itemData, 984u);
 
     // A resize lays out again from the full picture.
     SetWindowPos(c, nullptr, 0, 0, 122, 80, SWP_NOMOVE | SWP_NOZORDER);

@@ -4,10 +4,15 @@
 //
 //   qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]
 //          [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]
-//          [--screenshot FILE.png] [--delay MS]
+//          [--screenshot FILE.png] [--delay MS] [--shell]
+//
+// With --shell it plays the display control panel instead of the host
+// utility: it asks the module's class factory for the property-sheet handler,
+// hands it a data object holding the device name and lets it add its pages.
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +21,7 @@
 #include <vector>
 
 #include "chips.h"
+#include "display_data_object.h"
 #include "png_writer.h"
 #include "simdriver.h"
 
@@ -27,6 +33,7 @@ struct Options {
     std::string device;
     std::string screenshot;
     int delayMs = 1500;
+    bool shell = false;
 };
 
 typedef DWORD(WINAPI* InitFn)(DWORD, LPCSTR, LPSTR, void*);
@@ -38,7 +45,7 @@ void Usage()
     fprintf(stderr,
         "usage: qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]\n"
         "              [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]\n"
-        "              [--screenshot FILE.png] [--delay MS]\n");
+        "              [--screenshot FILE.png] [--delay MS] [--shell]\n");
     exit(64);
 }
 
@@ -86,6 +93,8 @@ bool Parse(int argc, char** argv, Options& o, sim::DriverConfig& c)
             o.screenshot = next();
         else if (a == "--delay")
             o.delayMs = static_cast<int>(Number(next()));
+        else if (a == "--shell")
+            o.shell = true;
         else
             Usage();
     }
@@ -143,6 +152,64 @@ bool SaveWindow(HWND hwnd, const std::string& path)
     return WritePngRgb(path, w, h, rgb);
 }
 
+// The host utility's road: the three exports.
+bool AddPagesAsUtility(HMODULE dll, const char* device, std::vector<HPROPSHEETPAGE>& pages)
+{
+    auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityInit")));
+    auto addPages = reinterpret_cast<AddPagesFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityAddPages")));
+    if (!init || !addPages) {
+        fprintf(stderr, "qxdemo: QXTINTRA.dll lacks the utility exports\n");
+        return false;
+    }
+    DWORD info[24] = { 100 };
+    char name[128] = "";
+    DWORD result = init(0, device, name, info);
+    printf("QxUtilityInit -> %lu (%s), info[84..95] = 0x%lX 0x%lX 0x%lX\n", static_cast<unsigned long>(result), name,
+        static_cast<unsigned long>(info[21]), static_cast<unsigned long>(info[22]), static_cast<unsigned long>(info[23]));
+    addPages(device, AddPage, reinterpret_cast<LPARAM>(&pages), info);
+    return true;
+}
+
+// The display control panel's road: class factory, handler, data object.
+// The handler is released once its pages are added, as the shell does; the
+// pages keep the module counted while they live.
+bool AddPagesAsShell(HMODULE dll, const char* device, std::vector<HPROPSHEETPAGE>& pages)
+{
+    typedef HRESULT(WINAPI * GetClassObjectFn)(REFCLSID, REFIID, void**);
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    if (!getClassObject) {
+        fprintf(stderr, "qxdemo: QXTINTRA.dll lacks DllGetClassObject\n");
+        return false;
+    }
+    // The module's class as an installer registers it (docs/install.md).
+    const CLSID clsid = { 0x4A796E84, 0x9335, 0x4151, { 0xAD, 0x60, 0x82, 0x38, 0x80, 0xBE, 0x36, 0x22 } };
+    IClassFactory* factory = nullptr;
+    HRESULT hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    printf("DllGetClassObject -> 0x%08lX\n", static_cast<unsigned long>(hr));
+    if (FAILED(hr))
+        return false;
+    IShellExtInit* init = nullptr;
+    hr = factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
+    factory->Release();
+    if (FAILED(hr)) {
+        fprintf(stderr, "qxdemo: CreateInstance failed (0x%08lX)\n", static_cast<unsigned long>(hr));
+        return false;
+    }
+    sim::DisplayDataObject data(device ? device : "");
+    hr = init->Initialize(nullptr, &data, nullptr);
+    printf("IShellExtInit::Initialize (\"Display Device\" = \"%s\") -> 0x%08lX\n", device ? device : "",
+        static_cast<unsigned long>(hr));
+    IShellPropSheetExt* ext = nullptr;
+    if (SUCCEEDED(init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&ext)))) {
+        hr = ext->AddPages(AddPage, reinterpret_cast<LPARAM>(&pages));
+        printf("IShellPropSheetExt::AddPages -> 0x%08lX\n", static_cast<unsigned long>(hr));
+        ext->Release();
+    }
+    init->Release();
+    return true;
+}
+
 // Unattended runs have nobody to close a message box: print it instead.
 int WINAPI PrintMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT)
 {
@@ -191,29 +258,23 @@ int main(int argc, char** argv)
     }
     if (!opt.screenshot.empty())
         sim::PatchImport(dll, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&PrintMessageBox));
-    auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityInit")));
-    auto addPages = reinterpret_cast<AddPagesFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityAddPages")));
     auto unInit = reinterpret_cast<UnInitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityUnInit")));
-    if (!init || !addPages || !unInit) {
-        fprintf(stderr, "qxdemo: QXTINTRA.dll lacks the utility exports\n");
+    const char* device = opt.device.empty() ? nullptr : opt.device.c_str();
+    std::vector<HPROPSHEETPAGE> pages;
+    if (opt.shell) {
+        OleInitialize(nullptr);
+        if (!AddPagesAsShell(dll, device, pages))
+            return 1;
+    } else if (!AddPagesAsUtility(dll, device, pages)) {
         return 1;
     }
-
-    DWORD info[24] = { 100 };
-    char name[128] = "";
-    const char* device = opt.device.empty() ? nullptr : opt.device.c_str();
-    DWORD result = init(0, device, name, info);
-    printf("QxUtilityInit -> %lu (%s), info[84..95] = 0x%lX 0x%lX 0x%lX\n", static_cast<unsigned long>(result), name,
-        static_cast<unsigned long>(info[21]), static_cast<unsigned long>(info[22]), static_cast<unsigned long>(info[23]));
-
-    std::vector<HPROPSHEETPAGE> pages;
-    addPages(device, AddPage, reinterpret_cast<LPARAM>(&pages), info);
     if (pages.empty()) {
-        printf("QxUtilityAddPages: no page was added (the driver or chip is not supported)\n");
-        unInit(0);
+        printf("no page was added (the driver or chip is not supported)\n");
+        if (unInit && !opt.shell)
+            unInit(0);
         return 2;
     }
-    printf("QxUtilityAddPages: %zu page(s) added\n", pages.size());
+    printf("%zu page(s) added\n", pages.size());
 
     PROPSHEETHEADERA sheet = {};
     sheet.dwSize = sizeof sheet;
@@ -241,6 +302,9 @@ int main(int argc, char** argv)
             PumpFor(100);
         }
     }
-    unInit(0);
+    if (opt.shell)
+        OleUninitialize();
+    else if (unInit)
+        unInit(0);
     return exitCode;
 }
