@@ -36,9 +36,6 @@ DWORD WINAPI QxUtilityAddPages(LPCSTR deviceName, LPFNADDPROPSHEETPAGE addPage, 
 DWORD WINAPI QxUtilityUnInit(DWORD reserved);
 }
 
-// The part of start-up after the support check, run by both roads.
-void ReadSettings();
-
 // The start-up of one page request: version trace, device name, support
 // check, then (when markRunningCopy) the single-copy marker and the settings.
 // FALSE when the driver or chip is not one the page serves; nothing after the

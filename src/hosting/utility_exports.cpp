@@ -28,13 +28,6 @@ void TraceModuleVersion()
 
 } // namespace
 
-void ReadSettings()
-{
-    InitRegKeyVars();
-    CheckRegFlags();
-    InitLocalization();
-}
-
 BOOL StartUpForDevice(LPCSTR deviceName, BOOL markRunningCopy)
 {
     TraceModuleVersion();
@@ -45,7 +38,10 @@ BOOL StartUpForDevice(LPCSTR deviceName, BOOL markRunningCopy)
         return FALSE;
     if (markRunningCopy)
         CreateInstanceWindow();
-    ReadSettings();
+    // The driver's key first: the skin settings read beside it.
+    InitRegKeyVars();
+    CheckRegFlags();
+    InitLocalization();
     return TRUE;
 }
 

@@ -91,6 +91,15 @@ HANDLE WINAPI f_LoadImageA(HINSTANCE a, LPCSTR b, UINT type, int c, int d, UINT 
     return h;
 }
 
+decltype(&::CopyImage) o_CopyImage;
+HANDLE WINAPI f_CopyImage(HANDLE a, UINT type, int c, int d, UINT flags)
+{
+    HANDLE h = o_CopyImage(a, type, c, d, flags);
+    if (h != a)  // LR_COPYRETURNORG may hand the original back
+        Add(type == IMAGE_BITMAP ? kGdi : kUser, h);
+    return h;
+}
+
 QX_LEDGER_CREATOR(kernel32, CreateFileA, kHandle, HANDLE,
     (LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g), (a, b, c, d, e, f, g))
 QX_LEDGER_CREATOR(kernel32, CreateFileMappingA, kHandle, HANDLE,
@@ -160,7 +169,7 @@ const Hook kHooks[] = {
     QX_HOOK(gdi32, CreateRoundRectRgn), QX_HOOK(gdi32, DeleteObject), QX_HOOK(gdi32, DeleteDC),
     QX_HOOK(user32, GetDC), QX_HOOK(user32, GetWindowDC), QX_HOOK(user32, GetDCEx), QX_HOOK(user32, ReleaseDC),
     QX_HOOK(user32, LoadBitmapA), QX_HOOK(user32, CreateIconIndirect), QX_HOOK(user32, DestroyIcon),
-    QX_HOOK(user32, DestroyCursor), QX_HOOK(user32, LoadImageA),
+    QX_HOOK(user32, DestroyCursor), QX_HOOK(user32, LoadImageA), QX_HOOK(user32, CopyImage),
     QX_HOOK(kernel32, CreateFileA), QX_HOOK(kernel32, CreateFileMappingA), QX_HOOK(kernel32, MapViewOfFile),
     QX_HOOK(kernel32, UnmapViewOfFile), QX_HOOK(kernel32, FindFirstFileA), QX_HOOK(kernel32, FindClose),
     QX_HOOK(kernel32, CloseHandle), QX_HOOK(kernel32, HeapAlloc), QX_HOOK(kernel32, HeapReAlloc),
