@@ -52,7 +52,7 @@ bench: native
 
 # Longer fuzz runs: make fuzz SECONDS=600
 fuzz: native
-	bash tools/run-fuzz.sh $(BUILD)/native $(or $(SECONDS),60)
+	bash tools/run-fuzz.sh -b $(BUILD)/native -t $(or $(SECONDS),60)
 
 clean:
 	rm -rf $(BUILD)

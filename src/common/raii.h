@@ -127,6 +127,23 @@ private:
     HGDIOBJ old_;
 };
 
+// Sets a DC's stretch mode for the lifetime of the guard.
+class StretchModeGuard {
+public:
+    StretchModeGuard(HDC dc, int mode) : dc_(dc), old_(SetStretchBltMode(dc, mode)) {}
+    ~StretchModeGuard()
+    {
+        if (old_)
+            SetStretchBltMode(dc_, old_);
+    }
+    StretchModeGuard(const StretchModeGuard&) = delete;
+    StretchModeGuard& operator=(const StretchModeGuard&) = delete;
+
+private:
+    HDC dc_;
+    int old_;
+};
+
 // Selects a palette into a DC (as a background palette) for the lifetime of
 // the guard, and puts the DC's previous palette back. A null palette or DC
 // selects nothing.

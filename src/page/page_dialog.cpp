@@ -15,6 +15,7 @@
 #include "driver/escape.h"
 #include "hosting/module.h"
 #include "page/effect_model.h"
+#include "page/page_paint.h"
 #include "resource.h"
 
 namespace {
@@ -156,8 +157,7 @@ void OnMonitor(HWND page, WPARAM what)
 void OnDestroy(HWND page)
 {
     DestroyInstanceWindow();
-    // Not yet here: deleting the page background and the radio-button strip
-    // (page painting and button skinning own them).
+    ReleasePagePictures();
 
     // The tab block is freed with the page rather than left behind at every
     // opening of the page.
@@ -331,8 +331,8 @@ void InitQxTintraPage(HWND page)
     // "IDC_ORIGINALGRPBOX", alignment mode 0, for a language other than
     // English).
     SetUpPictureControls(page);
-    // Not yet here, in this order: the logo (InitLogoBitmap); the skin of the
-    // group box (ApplyButtonSkin).
+    InitLogoBitmap(page);
+    // Not yet here: the skin of the group box (ApplyButtonSkin).
 
     gdwLastEffectApplied = gdwCurEffect;
     gdwSavedEffect = gdwCurEffect;
@@ -411,14 +411,9 @@ INT_PTR CALLBACK QxTintraPageDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
     case WM_ERASEBKGND:
         if (TakeRepaintAfterResume())
             PostMessageA(hwnd, WSU_MONITOR, WSU_MONITOR_WHOLE, 0);
-        // Not yet here: the page background (OnMain_WM_ERASEBKGND, with its
-        // result in DWLP_MSGRESULT). Until then the dialog's default erase
-        // runs.
-        return FALSE;
+        return OnMain_WM_ERASEBKGND(hwnd, reinterpret_cast<HDC>(wParam));
     case WM_DRAWITEM:
-        // Not yet here: owner drawing of the tab items and of the two
-        // pictures (PaintTabItem, GetImageHandle and PaintImage).
-        return FALSE;
+        return OnMain_WM_DRAWITEM(hwnd, wParam, reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
     case WM_NOTIFY:
         if (!lParam)
             return FALSE;
@@ -428,13 +423,10 @@ INT_PTR CALLBACK QxTintraPageDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
         ShowContextHelp(msg, wParam, lParam);
         return TRUE;
     case WM_DISPLAYCHANGE:
-        // Not yet here: the colour depth, background and logo refresh of a
-        // display mode change (page painting).
-        return FALSE;
+        return OnMain_WM_DISPLAYCHANGE(hwnd, wParam, lParam);
     case WM_COMMAND:
-        // Not yet here: a click on the logo opening the home page
-        // (OpenHomePage), the only command the page itself handles.
-        return FALSE;
+        // A click on the logo is the only command the page handles itself.
+        return OnMain_LogoCommand(hwnd, LOWORD(wParam));
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSTATIC:

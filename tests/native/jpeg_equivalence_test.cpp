@@ -153,13 +153,14 @@ TEST(JpegEquivalence, FastAndPlainDecodersAgreeOnDamagedStreams)
 }
 
 // Measured on this corpus: the largest channel difference from libjpeg-turbo's
-// exact-integer (JDCT_ISLOW) transform is 9 and the lowest PSNR 39.6 dB; both
-// come from the 6-bit transform constants (45, 34, 83 stand for 45.25, 34.64
-// and 83.62, about 1% off, and every multiply truncates) and are largest at
-// quality 100 where the coefficients are large. Same upsampling on both sides
-// (replication) so only the transform and colour rounding differ. The bounds
-// leave a little room above the measurement: a real fault (a wrong constant,
-// coefficient or replication) costs far more than that.
+// exact-integer transform (JDCT_ISLOW) is 9 and the lowest PSNR 44.4 dB. Both
+// come from this decoder's 6-bit transform constants (45, 34 and 83 stand
+// for 45.25, 34.64 and 83.62, up to 1% off, and every multiply truncates);
+// the largest differences are at quality 100, where coefficients are large.
+// Upsampling is the same on both sides (replication), so only the transform
+// and the colour rounding differ. The bounds (12, 40 dB) leave room for
+// other pictures; a real fault (a wrong constant, coefficient, table or
+// replication) costs far more than that.
 TEST(JpegEquivalence, CloseToLibjpegTurbo)
 {
     int worstMax = 0;
@@ -174,7 +175,7 @@ TEST(JpegEquivalence, CloseToLibjpegTurbo)
         worstMax = std::max(worstMax, d.maxDiff);
         worstPsnr = std::min(worstPsnr, d.psnr);
         EXPECT_LE(d.maxDiff, 12) << s.name;
-        EXPECT_GE(d.psnr, 37.0) << s.name;
+        EXPECT_GE(d.psnr, 40.0) << s.name;
     }
     printf("largest channel difference %d, lowest PSNR %.2f dB\n", worstMax, worstPsnr);
 }
