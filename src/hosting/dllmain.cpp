@@ -2,6 +2,7 @@
 // into a program and set g_hInstance themselves.
 #include "hosting/module.h"
 #include "controls/picture_control.h"
+#include "page/page_paint.h"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
@@ -10,6 +11,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         // A failed registration only means the page's pictures stay empty;
         // the library itself still loads.
         RegisterPictureClass(instance);
+    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
+        // Unloaded by FreeLibrary: the reference pictures live as long as the
+        // module and go with it. At process exit (reserved set) the system
+        // takes everything back and GDI may already be gone.
+        ReleaseReferencePictures();
     }
     return TRUE;
 }

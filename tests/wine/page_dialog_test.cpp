@@ -1,7 +1,7 @@
 // The effects page in a real property sheet, driven as a user would: radio
 // clicks, slider moves, tab clicks and the sheet's own Apply and Cancel, with
 // the simulated driver recording what the page sends.
-#include "qxtest.h"
+#include "page_fixture.h"
 
 #include <commctrl.h>
 #include <prsht.h>
@@ -84,70 +84,8 @@ BOOL WINAPI RecordWinHelp(HWND window, LPCSTR file, UINT command, ULONG_PTR data
     return TRUE;
 }
 
-class PageDialogTest : public qxtest::DriverTest {
+class PageDialogTest : public qxtest::PageTest {
 protected:
-    void SetUp() override
-    {
-        DriverTest::SetUp();
-        ResetPageState();
-        ASSERT_TRUE(sim::UseChipOfFamily(driver().config, CHIP_FAMILY_PRIMARY));
-        g_dwChipFamily = CHIP_FAMILY_PRIMARY;
-        // As after a successful support check.
-        g_bUtilSupported = g_bTintraSupported = TRUE;
-        for (DWORD effect : { 0x1u, 0x8u, 0x10u, 0x20u, 0x100u, 0x200u })
-            driver().config.maxLevel[effect] = 10;
-        InForce(QX_TINTRA_EF_NONE, 0);
-    }
-
-    void TearDown() override
-    {
-        Close();
-        DriverTest::TearDown();
-    }
-
-    // What GET_EFFECTS answers: one effect in force at a level.
-    void InForce(DWORD effects, DWORD level, DWORD numEfx = 1)
-    {
-        sim::DriverConfig& c = driver().config;
-        c.curEffects = effects;
-        c.numEfx = numEfx;
-        c.pairs[0] = effects & ~0x400u;
-        c.pairs[1] = level;
-        c.pairs[2] = c.pairs[3] = 0;
-    }
-
-    void Open(WORD templateId = IDD_QXTINTRA_PAGE)
-    {
-        std::vector<HPROPSHEETPAGE> pages;
-        AddTintraPage(qxtest::CollectPage, reinterpret_cast<LPARAM>(&pages), templateId, 0);
-        ASSERT_EQ(pages.size(), 1u);
-        sheet = qxtest::OpenSheet(pages);
-        ASSERT_NE(sheet, nullptr);
-        page = PropSheet_GetCurrentPageHwnd(sheet);
-        ASSERT_NE(page, nullptr);
-        ASSERT_EQ(page, g_hPageDlg);
-        Pump();
-    }
-
-    void Close()
-    {
-        if (sheet)
-            DestroyWindow(sheet);
-        sheet = page = nullptr;
-        Pump();
-    }
-
-    static void Pump()
-    {
-        MSG msg;
-        for (int round = 0; round < 3; ++round) {
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
-    }
-
     HWND Tab() const { return GetDlgItem(page, IDC_TAB); }
     static HWND Item(HWND dialog, int id) { return GetDlgItem(dialog, id); }
     static bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
@@ -254,8 +192,6 @@ protected:
         }
     }
 
-    HWND sheet = nullptr;
-    HWND page = nullptr;
 };
 
 // ---- page start -------------------------------------------------------------------

@@ -2,7 +2,7 @@
 // background, the logo link and the preview that follows the level band.
 // GDI and shell calls of the module's code are watched through this
 // program's import table.
-#include "qxtest.h"
+#include "page_fixture.h"
 
 #include <commctrl.h>
 #include <prsht.h>
@@ -184,28 +184,7 @@ HBITMAP SolidBitmap(int w, int h, COLORREF colour)
 // A 24-bit BMP file of one colour.
 std::vector<BYTE> SolidBmpFile(int w, int h, COLORREF c)
 {
-    const DWORD row = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
-    BITMAPFILEHEADER f = {};
-    BITMAPINFOHEADER i = {};
-    f.bfType = 0x4D42;
-    f.bfOffBits = sizeof f + sizeof i;
-    f.bfSize = f.bfOffBits + row * static_cast<DWORD>(h);
-    i.biSize = sizeof i;
-    i.biWidth = w;
-    i.biHeight = h;
-    i.biPlanes = 1;
-    i.biBitCount = 24;
-    std::vector<BYTE> file(f.bfSize);
-    memcpy(file.data(), &f, sizeof f);
-    memcpy(file.data() + sizeof f, &i, sizeof i);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            BYTE* p = file.data() + f.bfOffBits + y * row + 3 * x;
-            p[0] = GetBValue(c);
-            p[1] = GetGValue(c);
-            p[2] = GetRValue(c);
-        }
-    return file;
+    return qxtest::Bmp24File(w, h, [c](int, int) { return c; });
 }
 
 SIZE BitmapSize(HBITMAP b)
@@ -235,18 +214,11 @@ int ThreadWindowCount()
 
 // ---- the page in a sheet ------------------------------------------------------------
 
-class PagePaint : public qxtest::DriverTest {
+class PagePaint : public qxtest::PageTest {
 protected:
     void SetUp() override
     {
-        DriverTest::SetUp();
-        ResetPageState();
-        ASSERT_TRUE(sim::UseChipOfFamily(driver().config, CHIP_FAMILY_PRIMARY));
-        g_dwChipFamily = CHIP_FAMILY_PRIMARY;
-        g_bUtilSupported = g_bTintraSupported = TRUE;
-        for (DWORD effect : { 0x1u, 0x8u, 0x10u, 0x20u, 0x100u, 0x200u })
-            driver().config.maxLevel[effect] = 10;
-        InForce(QX_TINTRA_EF_NONE, 0);
+        PageTest::SetUp();
         g_szBackground[0] = g_szBackground8bpp[0] = g_szOEMLogo[0] = g_szOEMLogo8bpp[0] = '\0';
         lstrcpyA(g_szHomePageUrl, QX_DEFAULT_HOME_PAGE_URL);
         g_bHideLogo = FALSE;
@@ -266,47 +238,7 @@ protected:
         UpdateDisplayMetrics();
         if (!dir_.empty())
             qxtest::RemoveTree(dir_);
-        DriverTest::TearDown();
-    }
-
-    void InForce(DWORD effect, DWORD level)
-    {
-        sim::DriverConfig& c = driver().config;
-        c.curEffects = effect;
-        c.numEfx = 1;
-        c.pairs[0] = effect;
-        c.pairs[1] = level;
-    }
-
-    void Open()
-    {
-        std::vector<HPROPSHEETPAGE> pages;
-        AddTintraPage(qxtest::CollectPage, reinterpret_cast<LPARAM>(&pages), IDD_QXTINTRA_PAGE, 0);
-        ASSERT_EQ(pages.size(), 1u);
-        sheet = qxtest::OpenSheet(pages);
-        ASSERT_NE(sheet, nullptr);
-        page = PropSheet_GetCurrentPageHwnd(sheet);
-        ASSERT_NE(page, nullptr);
-        Pump();
-    }
-
-    void Close()
-    {
-        if (sheet)
-            DestroyWindow(sheet);
-        sheet = page = nullptr;
-        Pump();
-    }
-
-    static void Pump()
-    {
-        MSG msg;
-        for (int round = 0; round < 3; ++round) {
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
+        PageTest::TearDown();
     }
 
     // The page's own erase into `canvas` (without the default erase that
@@ -351,8 +283,6 @@ protected:
         return effects;
     }
 
-    HWND sheet = nullptr;
-    HWND page = nullptr;
     std::string dir_;
 };
 

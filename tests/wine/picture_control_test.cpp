@@ -22,33 +22,8 @@ constexpr int kControlId = 777;
 
 using PixelFn = std::function<COLORREF(int x, int y)>;
 
-// A bottom-up BMP file of 24 bits (colour table empty) or 8 bits (table given).
-std::vector<BYTE> BmpFile(int w, int h, const PixelFn& pixel)
-{
-    const DWORD row = (w * 3 + 3) & ~3u;
-    BITMAPFILEHEADER f = {};
-    BITMAPINFOHEADER i = {};
-    f.bfType = 0x4D42;
-    f.bfOffBits = sizeof f + sizeof i;
-    f.bfSize = f.bfOffBits + row * h;
-    i.biSize = sizeof i;
-    i.biWidth = w;
-    i.biHeight = h;
-    i.biPlanes = 1;
-    i.biBitCount = 24;
-    std::vector<BYTE> file(f.bfSize);
-    memcpy(file.data(), &f, sizeof f);
-    memcpy(file.data() + sizeof f, &i, sizeof i);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const COLORREF c = pixel(x, y);
-            BYTE* p = file.data() + f.bfOffBits + (h - 1 - y) * row + 3 * x;
-            p[0] = GetBValue(c);
-            p[1] = GetGValue(c);
-            p[2] = GetRValue(c);
-        }
-    return file;
-}
+// A 24-bit BMP file; pixel(x, y) counts y from the top.
+std::vector<BYTE> BmpFile(int w, int h, const PixelFn& pixel) { return qxtest::Bmp24File(w, h, pixel); }
 
 std::vector<BYTE> PaletteBmpFile(int w, int h, const std::vector<COLORREF>& table)
 {

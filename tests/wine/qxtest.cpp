@@ -4,6 +4,8 @@
 
 #include <shellapi.h>
 
+#include <cstring>
+
 #include "chips.h"
 #include "driver/chip_family.h"
 #include "driver/driver_key.h"
@@ -58,6 +60,33 @@ bool WriteFileBytes(const std::string& path, const void* data, size_t size)
     BOOL ok = WriteFile(f, data, static_cast<DWORD>(size), &written, nullptr);
     CloseHandle(f);
     return ok && written == size;
+}
+
+std::vector<BYTE> Bmp24File(int width, int height, const std::function<COLORREF(int x, int y)>& pixel)
+{
+    const DWORD row = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    BITMAPFILEHEADER f = {};
+    BITMAPINFOHEADER i = {};
+    f.bfType = 0x4D42;
+    f.bfOffBits = sizeof f + sizeof i;
+    f.bfSize = f.bfOffBits + row * static_cast<DWORD>(height);
+    i.biSize = sizeof i;
+    i.biWidth = width;
+    i.biHeight = height;
+    i.biPlanes = 1;
+    i.biBitCount = 24;
+    std::vector<BYTE> file(f.bfSize);
+    memcpy(file.data(), &f, sizeof f);
+    memcpy(file.data() + sizeof f, &i, sizeof i);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const COLORREF c = pixel(x, y);
+            BYTE* p = file.data() + f.bfOffBits + (height - 1 - y) * row + 3 * x;
+            p[0] = GetBValue(c);
+            p[1] = GetGValue(c);
+            p[2] = GetRValue(c);
+        }
+    return file;
 }
 
 BOOL CALLBACK CollectPage(HPROPSHEETPAGE page, LPARAM pages)

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ std::string ProgramDir();
 std::string MakeTempDir(const char* tag);
 void RemoveTree(const std::string& dir);
 bool WriteFileBytes(const std::string& path, const void* data, size_t size);
+// A 24-bit BMP file (bottom-up rows as stored); pixel(x, y) counts y from the top.
+std::vector<BYTE> Bmp24File(int width, int height, const std::function<COLORREF(int x, int y)>& pixel);
 
 // A host's add-page callback that collects the pages into the
 // std::vector<HPROPSHEETPAGE> its parameter points at, and says yes.
