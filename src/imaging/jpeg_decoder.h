@@ -47,6 +47,7 @@ struct JPEG_COMPONENT {
     uint32_t scanDown, scanAcross;   // blocks of a scan of this component alone
     uint32_t fullDown, fullAcross;   // blocks of the component's full grid
     BYTE* plane;                     // samples, 64 per block, blocks in row order
+    uint32_t planeBase;              // first block row held in plane (see strips)
     int16_t* coef;                   // progressive only: 64 per block, natural order
 };
 
@@ -82,6 +83,16 @@ struct JPEG_DECODER {
     JPEG_QUANT_TABLE quantTables[4];
 
     uint32_t scansDecoded;
+    // Strips: a sequential frame whose first scan holds every component keeps
+    // only one MCU row of samples per component and converts each row into
+    // the picture as soon as it is decoded, while it is still in the cache.
+    // A second scan could change samples already converted and gone; the
+    // decode then starts again with whole planes (retryWhole).
+    BOOL strips;
+    BOOL stripsDone;
+    BOOL retryWhole;
+    BOOL noStrips;
+    BYTE* lines;            // line buffers of the colour conversion
     IMG_INFO* info;
     HDC dc;
     BITMAPINFO* header;
@@ -106,6 +117,10 @@ BOOL JpegCreateOutput(JPEG_DECODER* d);
 // After the last marker: progressive blocks, replication, colour conversion.
 // False only when a line buffer cannot be had.
 BOOL JpegBuildPicture(JPEG_DECODER* d);
+// The line buffers the conversion needs (d->lines); false when out of memory.
+BOOL JpegAllocLines(JPEG_DECODER* d);
+// Converts picture rows y0 to y1 - 1 from the planes into the picture.
+void JpegConvertRows(JPEG_DECODER* d, uint32_t y0, uint32_t y1);
 // Largest buffer a decode will ask for; larger pictures are refused rather
 // than letting a size wrap in 32 bits.
 constexpr uint64_t kJpegMaxBuffer = 0x7FFFFFFF;

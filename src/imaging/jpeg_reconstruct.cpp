@@ -134,7 +134,7 @@ inline BYTE Clamp255(int32_t v) { return (BYTE)(v < 0 ? 0 : v > 255 ? 255 : v); 
 uint32_t GatherSamples(const JPEG_COMPONENT* c, uint32_t y, uint32_t width, BYTE* line)
 {
     uint32_t cy = y / c->vrep;
-    const BYTE* src = c->plane + (size_t)(cy >> 3) * c->fullAcross * 64 + (cy & 7) * 8;
+    const BYTE* src = c->plane + (size_t)((cy >> 3) - c->planeBase) * c->fullAcross * 64 + (cy & 7) * 8;
     uint32_t samples = (width + c->hrep - 1) / c->hrep;
     for (uint32_t b = 0; b < (samples + 7) / 8; ++b)
         memcpy(line + b * 8, src + b * 64, 8);
@@ -192,6 +192,21 @@ inline void StorePixels3(__m128i pixels, BYTE* out)
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6), _mm_srli_si128(packed, 8));
 }
+
+// Eight pixels from 16-bit Y and chroma terms: Y + blue term, Y - green
+// term, Y + red term, clamped, to 24 bytes at `out` (and 2 beyond). The
+// saturating packs clamp to 0..255 as Clamp255 does.
+inline void StoreConverted8(__m128i lum, __m128i tb, __m128i tg, __m128i tr, BYTE* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i blue = _mm_packus_epi16(_mm_add_epi16(lum, tb), zero);
+    __m128i green = _mm_packus_epi16(_mm_sub_epi16(lum, tg), zero);
+    __m128i red = _mm_packus_epi16(_mm_add_epi16(lum, tr), zero);
+    __m128i bg = _mm_unpacklo_epi8(blue, green);
+    __m128i r0 = _mm_unpacklo_epi8(red, zero);
+    StorePixels3(_mm_unpacklo_epi16(bg, r0), out);
+    StorePixels3(_mm_unpackhi_epi16(bg, r0), out + 12);
+}
 #endif
 
 // Y plus the chroma terms, clamped, as blue, green, red. `step` is 1 when
@@ -202,7 +217,7 @@ void ConvertColourRow(const BYTE* y, const int16_t* b, const int16_t* g, const i
     uint32_t x = 0;
 #if defined(__SSE2__)
     // Eight pixels at a time while a ninth follows (the stores run 2 bytes
-    // into it). Saturating packs clamp to 0..255 as Clamp255 does.
+    // into it).
     const __m128i zero = _mm_setzero_si128();
     for (; x + 8 < width; x += 8) {
         __m128i lum = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), zero);
@@ -219,13 +234,7 @@ void ConvertColourRow(const BYTE* y, const int16_t* b, const int16_t* g, const i
             tg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + x));
             tr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x));
         }
-        __m128i blue = _mm_packus_epi16(_mm_add_epi16(lum, tb), zero);
-        __m128i green = _mm_packus_epi16(_mm_sub_epi16(lum, tg), zero);
-        __m128i red = _mm_packus_epi16(_mm_add_epi16(lum, tr), zero);
-        __m128i bg = _mm_unpacklo_epi8(blue, green);
-        __m128i r0 = _mm_unpacklo_epi8(red, zero);
-        StorePixels3(_mm_unpacklo_epi16(bg, r0), out + 3 * x);
-        StorePixels3(_mm_unpackhi_epi16(bg, r0), out + 3 * x + 12);
+        StoreConverted8(lum, tb, tg, tr, out + 3 * x);
     }
 #endif
     for (; x < width; ++x) {
@@ -234,6 +243,61 @@ void ConvertColourRow(const BYTE* y, const int16_t* b, const int16_t* g, const i
         out[3 * x] = Clamp255(lum + b[t]);
         out[3 * x + 1] = Clamp255(lum - g[t]);
         out[3 * x + 2] = Clamp255(lum + r[t]);
+    }
+}
+
+// Full-resolution colour (4:4:4): Y, Cb and Cr of a picture row are read
+// straight from the three sample planes, 8 samples per block, with no line
+// copies and no chroma terms kept between rows. `yp`, `cbp` and `crp` point
+// at the row's samples in the first block of its block row.
+void ConvertBlockRow444(const BYTE* yp, const BYTE* cbp, const BYTE* crp, uint32_t width, BYTE* out)
+{
+    uint32_t x = 0;
+#if defined(__SSE2__)
+    // The table entries worked out in 32-bit lanes with 16 x 16-bit multiply-
+    // adds, to the same values: a factor above 32767 is split as a multiple
+    // of 65536 (which passes through the shift right of 16 whole) plus a
+    // remainder, e.g. 91881 x = 65536 x + 26345 x; the rounding constant 32768
+    // enters as 2 x 16384.
+    //   Cr to red:    x + (26345 x + 32768) >> 16
+    //   Cb to blue:   2x + (-14942 x + 32768) >> 16
+    //   green term:   cr + (22554 cb - 18734 cr + 32768) >> 16
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi16(128);
+    const __m128i two = _mm_set1_epi16(2);
+    const __m128i redK = _mm_set1_epi32(16384 << 16 | 26345);
+    const __m128i blueK = _mm_set1_epi32(16384 << 16 | (uint16_t)-14942);
+    const __m128i greenK = _mm_set1_epi32((uint32_t)(uint16_t)-18734 << 16 | 22554);
+    const __m128i round = _mm_set1_epi32(32768);
+    // Eight pixels (one block) at a time while a ninth follows: the stores
+    // run 2 bytes into it.
+    for (; x + 8 < width; x += 8, yp += 64, cbp += 64, crp += 64) {
+        __m128i lum = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(yp)), zero);
+        __m128i cb = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cbp)), zero), bias);
+        __m128i cr = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(crp)), zero), bias);
+        __m128i tr = _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(cr, two), redK), 16),
+                                     _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(cr, two), redK), 16));
+        __m128i tb = _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(cb, two), blueK), 16),
+                                     _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(cb, two), blueK), 16));
+        __m128i cbcrLo = _mm_unpacklo_epi16(cb, cr), cbcrHi = _mm_unpackhi_epi16(cb, cr);
+        __m128i tg = _mm_packs_epi32(
+            _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(cbcrLo, greenK), round), 16),
+            _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(cbcrHi, greenK), round), 16));
+        tr = _mm_add_epi16(tr, cr);
+        tb = _mm_add_epi16(tb, _mm_add_epi16(cb, cb));
+        tg = _mm_add_epi16(tg, cr);
+        StoreConverted8(lum, tb, tg, tr, out + 3 * x);
+    }
+#endif
+    for (; x < width; x += 8, yp += 64, cbp += 64, crp += 64) {
+        const uint32_t n = width - x < 8 ? width - x : 8;
+        for (uint32_t i = 0; i < n; ++i) {
+            int32_t lum = yp[i];
+            BYTE* px = out + 3 * (x + i);
+            px[0] = Clamp255(lum + kColour.cbToB[cbp[i]]);
+            px[1] = Clamp255(lum - ((kColour.cbToG[cbp[i]] + kColour.crToG[crp[i]] + 32768) >> 16));
+            px[2] = Clamp255(lum + kColour.crToR[crp[i]]);
+        }
     }
 }
 
@@ -350,41 +414,34 @@ BOOL JpegCreateOutput(JPEG_DECODER* d)
     return TRUE;
 }
 
-BOOL JpegBuildPicture(JPEG_DECODER* d)
+namespace {
+
+// Lines as wide as the replicated last MCU: Y, a scratch line of samples,
+// Cb, Cr, then three lines of chroma terms (16-bit).
+size_t LineBytes(const JPEG_DECODER* d)
 {
-    if (!d->dib)
-        return TRUE;
+    return (d->mcusAcross * (size_t)d->mcuWidth + 15) & ~(size_t)15;
+}
+
+} // namespace
+
+BOOL JpegAllocLines(JPEG_DECODER* d)
+{
+    if (!d->lines)
+        d->lines = (BYTE*)HeapAlloc(GetProcessHeap(), 0, LineBytes(d) * (d->frameCount == 1 ? 2 : 10));
+    return d->lines != nullptr;
+}
+
+void JpegConvertRows(JPEG_DECODER* d, uint32_t y0, uint32_t y1)
+{
     const uint32_t width = d->width, height = d->height;
     const DWORD rowBytes = Img_GetRowBytes(d->width, 24);
-    // No scan, or a colour component never scanned: the picture is black
-    // (cleared here rather than trusting the section to start out zeroed).
     const int planes = d->frameCount == 1 ? 1 : 3;
     const JPEG_COMPONENT* comps[3];
-    bool complete = d->scansDecoded != 0;
-    for (int i = 0; i < planes; ++i) {
+    for (int i = 0; i < planes; ++i)
         comps[i] = &d->comp[d->frameIds[i]];
-        complete = complete && comps[i]->plane;
-    }
-    if (!complete) {
-        memset(d->bits, 0, (size_t)rowBytes * height);
-        return TRUE;
-    }
-    if (d->progressive) {
-        for (int i = 0; i < d->frameCount; ++i) {
-            const JPEG_COMPONENT* c = &d->comp[d->frameIds[i]];
-            if (!c->coef)
-                continue;
-            size_t blocks = (size_t)c->fullDown * c->fullAcross;
-            for (size_t b = 0; b < blocks; ++b)
-                JpegIdctBlock(c->coef + b * 64, c->quant->scaled, c->plane + b * 64, 8);
-        }
-    }
-    // Lines as wide as the replicated last MCU: Y, a scratch line of samples,
-    // Cb, Cr, then three lines of chroma terms (16-bit).
-    const size_t lineBytes = (d->mcusAcross * (size_t)d->mcuWidth + 15) & ~(size_t)15;
-    BYTE* lines = (BYTE*)HeapAlloc(GetProcessHeap(), 0, lineBytes * (planes == 1 ? 2 : 10));
-    if (!lines)
-        return FALSE;
+    const size_t lineBytes = LineBytes(d);
+    BYTE* lines = d->lines;
     BYTE* scratch = lines + lineBytes;
     BYTE* cbLine = lines + 2 * lineBytes;
     BYTE* crLine = lines + 3 * lineBytes;
@@ -395,9 +452,19 @@ BOOL JpegBuildPicture(JPEG_DECODER* d)
     // worked out once per chroma sample; replication across by 1 or 2 happens
     // in the conversion, other factors replicate the samples first.
     const bool chromaAlike = planes == 3 && comps[1]->hrep == comps[2]->hrep;
+    bool fullColour = planes == 3;
+    for (int i = 0; i < planes; ++i)
+        fullColour = fullColour && comps[i]->hrep == 1 && comps[i]->vrep == 1;
     uint32_t cbRow = UINT32_MAX, crRow = UINT32_MAX, step = 1;
-    for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t y = y0; y < y1; ++y) {
         BYTE* out = d->bits + (size_t)(height - 1 - y) * rowBytes;
+        if (fullColour) {
+            // All three planes share one block grid.
+            const size_t at = (size_t)((y >> 3) - comps[0]->planeBase) * comps[0]->fullAcross * 64 + (y & 7) * 8;
+            ConvertBlockRow444(comps[0]->plane + at, comps[1]->plane + at, comps[2]->plane + at, width, out);
+            memset(out + 3 * width, 0, rowBytes - 3 * width);
+            continue;
+        }
         const BYTE* lum = ComponentRow(comps[0], y, width, lines, scratch);
         if (planes == 1) {
             for (uint32_t x = 0; x < width; ++x)
@@ -423,6 +490,36 @@ BOOL JpegBuildPicture(JPEG_DECODER* d)
         }
         memset(out + 3 * width, 0, rowBytes - 3 * width);
     }
-    HeapFree(GetProcessHeap(), 0, lines);
+}
+
+BOOL JpegBuildPicture(JPEG_DECODER* d)
+{
+    // A decode in strips has converted every row as its scan went.
+    if (!d->dib || d->stripsDone)
+        return TRUE;
+    const DWORD rowBytes = Img_GetRowBytes(d->width, 24);
+    // No scan, or a colour component never scanned: the picture is black
+    // (cleared here rather than trusting the section to start out zeroed).
+    const int planes = d->frameCount == 1 ? 1 : 3;
+    bool complete = d->scansDecoded != 0;
+    for (int i = 0; i < planes; ++i)
+        complete = complete && d->comp[d->frameIds[i]].plane;
+    if (!complete) {
+        memset(d->bits, 0, (size_t)rowBytes * d->height);
+        return TRUE;
+    }
+    if (d->progressive) {
+        for (int i = 0; i < d->frameCount; ++i) {
+            const JPEG_COMPONENT* c = &d->comp[d->frameIds[i]];
+            if (!c->coef)
+                continue;
+            size_t blocks = (size_t)c->fullDown * c->fullAcross;
+            for (size_t b = 0; b < blocks; ++b)
+                JpegIdctBlock(c->coef + b * 64, c->quant->scaled, c->plane + b * 64, 8);
+        }
+    }
+    if (!JpegAllocLines(d))
+        return FALSE;
+    JpegConvertRows(d, 0, d->height);
     return TRUE;
 }

@@ -439,7 +439,10 @@ BOOL PrepareComponent(JPEG_DECODER* d, JPEG_COMPONENT* c)
     if (blocks * 64 * (d->progressive ? 3 : 1) > kJpegMaxBuffer)
         return Fail(d, "JPEG picture too large");
     // A sequential plane needs no clearing: every sample the picture uses
-    // belongs to a block that the component's scan decodes.
+    // belongs to a block that the component's scan decodes. In strips it
+    // holds one MCU row (or, for a component scanned alone, one block row).
+    if (d->strips)
+        blocks = (uint64_t)(d->scanCount > 1 ? c->v : 1) * c->fullAcross;
     c->plane = (BYTE*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)(blocks * 64));
     if (!c->plane)
         return Fail(d, "out of memory");
@@ -474,9 +477,23 @@ BOOL ReadRestart(JPEG_DECODER* d, BitReader& br)
     return TRUE;
 }
 
+// In strips: converts the picture rows of the MCU row (interleaved) or block
+// row (one component) just decoded, and moves the strips on to the next.
+void StripDone(JPEG_DECODER* d, uint32_t row, bool interleaved)
+{
+    const uint32_t rows = interleaved ? d->mcuHeight : 8;
+    const uint32_t y0 = row * rows;
+    const uint32_t y1 = d->height - y0 < rows ? d->height : y0 + rows;
+    JpegConvertRows(d, y0, y1);
+    for (int i = 0; i < d->scanCount; ++i)
+        d->scanComp[i]->planeBase += interleaved ? d->scanComp[i]->v : 1;
+}
+
 // Visits the blocks of the current scan in stream order, with restarts:
-// interleaved by MCU, or one component's own blocks in row order.
-template <typename BlockFn>
+// interleaved by MCU, or one component's own blocks in row order. Only
+// sequential scans can be decoded in strips (kMayStrip), and progressive
+// ones are compiled without the test.
+template <bool kMayStrip, typename BlockFn>
 BOOL WalkScan(JPEG_DECODER* d, BitReader& br, bool interleaved, BlockFn&& block)
 {
     uint32_t sinceRestart = 0;
@@ -500,6 +517,8 @@ BOOL WalkScan(JPEG_DECODER* d, BitReader& br, bool interleaved, BlockFn&& block)
                 if (!restart() || !block(c, row, col) || !unitDone())
                     return Fail(d, "undecodable JPEG scan");
             }
+            if (kMayStrip && d->strips)
+                StripDone(d, row, false);
         }
         return TRUE;
     }
@@ -519,13 +538,15 @@ BOOL WalkScan(JPEG_DECODER* d, BitReader& br, bool interleaved, BlockFn&& block)
             if (!unitDone())
                 return FALSE;
         }
+        if (kMayStrip && d->strips)
+            StripDone(d, my, true);
     }
     return TRUE;
 }
 
 inline BYTE* PlaneBlock(const JPEG_COMPONENT* c, uint32_t row, uint32_t col)
 {
-    return c->plane + ((size_t)row * c->fullAcross + col) * 64;
+    return c->plane + ((size_t)(row - c->planeBase) * c->fullAcross + col) * 64;
 }
 
 inline int16_t* CoefBlock(const JPEG_COMPONENT* c, uint32_t row, uint32_t col)
@@ -715,22 +736,22 @@ BOOL DecodeScanData(JPEG_DECODER* d, BitReader& br)
     const int ss = (int)d->ss, se = (int)d->se;
     const uint32_t al = d->al;
     if (!d->progressive) {
-        return WalkScan(d, br, d->scanCount > 1, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
+        return WalkScan<true>(d, br, d->scanCount > 1, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
             return SequentialBlock(br, c, row, col);
         });
     }
     if (ss == 0) {
         bool refine = d->ah != 0;
-        return WalkScan(d, br, d->scanCount > 1, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
+        return WalkScan<false>(d, br, d->scanCount > 1, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
             return refine ? DcRefineBlock(br, c, row, col, al) : DcFirstBlock(br, c, row, col, al);
         });
     }
     if (d->ah == 0) {
-        return WalkScan(d, br, false, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
+        return WalkScan<false>(d, br, false, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
             return AcFirstBlock(br, c, CoefBlock(c, row, col), ss, se, al);
         });
     }
-    return WalkScan(d, br, false, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
+    return WalkScan<false>(d, br, false, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
         return AcRefineBlock(br, c, CoefBlock(c, row, col), ss, se, al);
     });
 }
@@ -739,6 +760,10 @@ BOOL ReadScan(JPEG_DECODER* d)
 {
     if (!d->frameSeen)
         return Fail(d, "JPEG scan before the frame header");
+    if (d->strips) {
+        d->retryWhole = TRUE;
+        return Fail(d, "second scan after a decode in strips");
+    }
     uint32_t length, ns;
     if (!ReadWord(d, &length) || !ReadByte(d, &ns))
         return FALSE;
@@ -786,17 +811,23 @@ BOOL ReadScan(JPEG_DECODER* d)
         if ((needDc && !c->dc->defined) || (needAc && !c->ac->defined))
             return Fail(d, "missing Huffman table");
     }
+    // Strips only for a first scan that holds every component of a
+    // sequential frame: nothing decoded before it needs keeping.
+    d->strips = !d->noStrips && !d->progressive && d->scansDecoded == 0 && d->scanCount == d->frameCount;
     for (int i = 0; i < d->scanCount; ++i) {
         d->scanComp[i]->dcPred = 0;
         if (!PrepareComponent(d, d->scanComp[i]))
             return FALSE;
     }
+    if (d->strips && !JpegAllocLines(d))
+        return Fail(d, "out of memory");
     ++d->scansDecoded;
     d->expectedRestart = 0;
     BitReader br;
     StartReader(br, d->pos, d->end);
     if (!DecodeScanData(d, br))
         return FALSE;
+    d->stripsDone = d->strips;
     const BYTE* q = AlignedPosition(br);
     if (!q)
         return Fail(d, "marker inside entropy-coded data");
@@ -892,33 +923,30 @@ const BYTE* CheckSignature(JPEG_DECODER* d, const BYTE* data)
     return p + 4 + segment;
 }
 
-void FreeDecoder(JPEG_DECODER* d)
+// The buffers of a decode, not the picture.
+void FreeBuffers(JPEG_DECODER* d)
 {
     for (int i = 0; i < d->frameCount; ++i) {
         JPEG_COMPONENT& c = d->comp[d->frameIds[i]];
         HeapFree(GetProcessHeap(), 0, c.plane);
         HeapFree(GetProcessHeap(), 0, c.coef);
     }
-    HeapFree(GetProcessHeap(), 0, d);
+    HeapFree(GetProcessHeap(), 0, d->lines);
 }
 
-} // namespace
-
-HBITMAP Img_DecodeJpeg(HDC hdc, const BYTE* data, IMG_INFO* info)
+// `d` is all zeros.
+void StartDecoder(JPEG_DECODER* d, HDC hdc, const BYTE* data, IMG_INFO* info, BOOL noStrips)
 {
-    if (!data || !info)
-        return nullptr;
-    // The decoder is some 50 KB: it goes on the heap, not on the stack of the
-    // shell thread that paints the page.
-    JPEG_DECODER* d = (JPEG_DECODER*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(JPEG_DECODER));
-    if (!d) {
-        Img_NoteRefusal("out of memory");
-        return nullptr;
-    }
     d->info = info;
     d->dc = hdc;
     d->end = data + info->cbData;
     d->outBitCount = 24;
+    d->noStrips = noStrips;
+}
+
+// Signature, marker loop and picture; the outcome is left in the decoder.
+void RunDecoder(JPEG_DECODER* d, const BYTE* data)
+{
     d->pos = CheckSignature(d, data);
     if (!d->pos) {
         Fail(d, "not a JPEG stream (no JFIF or Exif header)");
@@ -942,18 +970,50 @@ HBITMAP Img_DecodeJpeg(HDC hdc, const BYTE* data, IMG_INFO* info)
         Fail(d, "no end-of-image marker");
     if (!d->error && !d->dib)
         Fail(d, "JPEG stream without a frame");
+}
+
+void DiscardPicture(JPEG_DECODER* d)
+{
+    if (d->dib)
+        DeleteObject(d->dib);
+    HeapFree(GetProcessHeap(), 0, d->header);
+}
+
+} // namespace
+
+HBITMAP Img_DecodeJpeg(HDC hdc, const BYTE* data, IMG_INFO* info)
+{
+    if (!data || !info)
+        return nullptr;
+    // The decoder is some 50 KB: it goes on the heap, not on the stack of the
+    // shell thread that paints the page.
+    JPEG_DECODER* d = (JPEG_DECODER*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(JPEG_DECODER));
+    if (!d) {
+        Img_NoteRefusal("out of memory");
+        return nullptr;
+    }
+    StartDecoder(d, hdc, data, info, FALSE);
+    RunDecoder(d, data);
+    if (d->retryWhole) {
+        // A second scan met a decode in strips: the same stream again with
+        // whole planes gives what a decode with whole planes gives.
+        FreeBuffers(d);
+        DiscardPicture(d);
+        memset(d, 0, sizeof *d);
+        StartDecoder(d, hdc, data, info, TRUE);
+        RunDecoder(d, data);
+    }
     HBITMAP result = nullptr;
     if (d->error) {
         Img_NoteRefusal(d->refusal);
-        if (d->dib)
-            DeleteObject(d->dib);
-        HeapFree(GetProcessHeap(), 0, d->header);
+        DiscardPicture(d);
     } else {
         info->pBitmapInfo = d->header;
         info->pBits = d->bits;
         info->nColors = 0;
         result = d->dib;
     }
-    FreeDecoder(d);
+    FreeBuffers(d);
+    HeapFree(GetProcessHeap(), 0, d);
     return result;
 }

@@ -40,6 +40,7 @@ std::vector<Case> GeneratedCases()
     std::vector<Case> cases = {
         { "baseline 4:2:0", 93, 67, Opt(85, { 2, 1, 1 }, { 2, 1, 1 }) },
         { "baseline 4:4:4 q95", 64, 48, Opt(95, { 1, 1, 1 }, { 1, 1, 1 }) },
+        { "baseline 4:4:4 odd size restart 2", 37, 21, Opt(90, { 1, 1, 1 }, { 1, 1, 1 }, false, 2) },
         { "baseline 4:2:2", 50, 33, Opt(80, { 2, 1, 1 }, { 1, 1, 1 }) },
         { "baseline 4:4:0", 41, 70, Opt(80, { 1, 1, 1 }, { 2, 1, 1 }) },
         { "baseline 4:1:1", 75, 20, Opt(75, { 4, 1, 1 }, { 1, 1, 1 }) },

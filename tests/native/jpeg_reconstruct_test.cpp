@@ -126,6 +126,34 @@ TEST(JpegReconstruct, ColourConversion)
     }
 }
 
+// A later scan that replaces one component of an interleaved first scan: the
+// picture is built from the final samples of all three, as if the first scan
+// had never converted anything.
+TEST(JpegReconstruct, LaterScanReplacesOneComponent)
+{
+    StreamWriter w = HandStart();
+    w.Sof(0xC0, 8, 8, { { 1, 1, 1, 0 }, { 2, 1, 1, 0 }, { 3, 1, 1, 0 } });
+    w.Sos({ { 1, 0, 0 }, { 2, 0, 0 }, { 3, 0, 0 } }, 0, 63, 0, 0);
+    for (int v : { 100, 200, 50 }) {
+        PutDc(w, v - 128);
+        PutEob(w);
+    }
+    w.Flush();
+    w.Sos({ { 2, 0, 0 } }, 0, 63, 0, 0);
+    PutDc(w, 60 - 128);
+    PutEob(w);
+    w.Flush();
+    w.Eoi();
+    Picture p = DecodeJpegWithModule(w.bytes);
+    ASSERT_TRUE(p.ok);
+    Picture expected = Colour(100, 60, 50);
+    ASSERT_TRUE(expected.ok);
+    EXPECT_TRUE(p.dib == expected.dib);
+    ReferencePicture plain = ReferenceDecodeJpeg(w.bytes.data(), w.bytes.size());
+    ASSERT_TRUE(plain.ok);
+    EXPECT_TRUE(p.dib == plain.dib);
+}
+
 // 4:2:0: every chroma sample covers a 2 x 2 square of pixels, copied, not
 // interpolated. Flat luminance and a chroma block with horizontal and
 // vertical detail make every square visible.

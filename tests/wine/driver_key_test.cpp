@@ -27,6 +27,14 @@ bool KeyExists(const char* path)
     return true;
 }
 
+HKEY CreateKey(HKEY parent, const std::string& sub)
+{
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(parent, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS)
+        << sub;
+    return key;
+}
+
 // Device keys under HKLM\Enum\PCI for one test. The branch (and HKLM\Enum)
 // is made when the system has none and removed again with everything the
 // test put there.
@@ -54,12 +62,8 @@ public:
     HKEY AddDevice(const std::string& device)
     {
         devices_.push_back(device);
-        HKEY pci = nullptr, key = nullptr;
-        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Enum\\PCI", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &pci, nullptr),
-            ERROR_SUCCESS);
-        EXPECT_EQ(RegCreateKeyExA(pci, device.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS)
-            << device;
+        HKEY pci = CreateKey(HKEY_LOCAL_MACHINE, "Enum\\PCI");
+        HKEY key = CreateKey(pci, device);
         RegCloseKey(pci);
         return key;
     }
@@ -68,9 +72,7 @@ public:
     void Add(const std::string& device, const char* instance, const void* bytes, DWORD size, DWORD type = REG_SZ)
     {
         HKEY deviceKey = AddDevice(device);
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(deviceKey, instance, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+        HKEY key = CreateKey(deviceKey, instance);
         RegCloseKey(deviceKey);
         if (bytes)
             EXPECT_EQ(RegSetValueExA(key, "Driver", 0, type, static_cast<const BYTE*>(bytes), size), ERROR_SUCCESS);
@@ -104,66 +106,59 @@ std::string Find(DWORD device, DWORD revision, DWORD subVendor, DWORD subSystem)
     return out;
 }
 
-TEST(PciDriverKeyTest, RevisionPartDecidesOnlyWhenPresent)
+TEST(PciDriverKeyTest, DevicePartsPickTheKeyAndItsFirstInstance)
 {
     PciBranch branch;
     branch.Add("VEN_5158&DEV_5100", "0000", "DISPLAY\\0003");
     branch.Add("VEN_5158&DEV_5101&SUBSYS_01005158&REV_02", "0000", "DISPLAY\\0004");
     branch.Add("VEN_5158&DEV_5102&REV_021", "0000", "DISPLAY\\0005");
     branch.Add("ven_5158&dev_51ab&subsys_01005158&rev_07", "0000", "DISPLAY\\0006");
-
-    // No "&REV_": any revision.
-    EXPECT_EQ(Find(0x5100, 0x00, 0x5158, 0x0100), "DISPLAY\\0003");
-    EXPECT_EQ(Find(0x5100, 0x3C, 0x1234, 0x5678), "DISPLAY\\0003");
-    // Identifiers count by their low 16 bits.
-    EXPECT_EQ(Find(0xABC5100, 0x00, 0x5158, 0x0100), "DISPLAY\\0003");
-
-    EXPECT_EQ(Find(0x5101, 0x02, 0x5158, 0x0100), "DISPLAY\\0004");
-    EXPECT_EQ(Find(0x5101, 0x01, 0x5158, 0x0100), "<none>");
-    // The rest of the name after "&REV_" must be the two digits exactly.
-    EXPECT_EQ(Find(0x5102, 0x02, 0x5158, 0x0100), "<none>");
-    EXPECT_EQ(Find(0x5102, 0x21, 0x5158, 0x0100), "<none>");
-
-    // The device part matches in any case; the markers are looked for in
-    // upper case only, so a lower-case name has no revision or subsystem
-    // part and matches whatever they are.
-    EXPECT_EQ(Find(0x51AB, 0x99, 0x1111, 0x2222), "DISPLAY\\0006");
-
-    EXPECT_EQ(Find(0x5103, 0x02, 0x5158, 0x0100), "<none>");
-}
-
-TEST(PciDriverKeyTest, SubsystemPartPicksAmongKeysOfOneDevice)
-{
-    PciBranch branch;
     branch.Add("VEN_5158&DEV_5110&SUBSYS_00015158&REV_01", "0000", "DISPLAY\\0001");
     branch.Add("VEN_5158&DEV_5110&SUBSYS_01005158&REV_01", "0000", "DISPLAY\\0002");
     branch.Add("VEN_5158&DEV_5111&REV_01", "0000", "DISPLAY\\0007");
-
-    // The pattern is the subsystem identifier, then its vendor.
-    EXPECT_EQ(Find(0x5110, 0x01, 0x5158, 0x0100), "DISPLAY\\0002");
-    EXPECT_EQ(Find(0x5110, 0x01, 0x5158, 0x0001), "DISPLAY\\0001");
-    EXPECT_EQ(Find(0x5110, 0x01, 0x0100, 0x5158), "<none>");
-    EXPECT_EQ(Find(0x5110, 0x01, 0x5158, 0x0200), "<none>");
-    // Without "&SUBSYS_" any subsystem matches.
-    EXPECT_EQ(Find(0x5111, 0x01, 0xAAAA, 0xBBBB), "DISPLAY\\0007");
-}
-
-TEST(PciDriverKeyTest, FirstMatchingKeyAndItsFirstInstanceOnly)
-{
-    PciBranch branch;
     // Both keys match; enumeration gives the shorter name first.
     branch.Add("VEN_5158&DEV_5120", "0000", "DISPLAY\\0010");
     branch.Add("VEN_5158&DEV_5120&SUBSYS_01005158&REV_01", "0000", "DISPLAY\\0011");
-    EXPECT_EQ(Find(0x5120, 0x01, 0x5158, 0x0100), "DISPLAY\\0010");
-
     // The first instance has no "Driver": the second is not consulted.
     branch.Add("VEN_5158&DEV_5128", "0000", nullptr, 0);
     branch.Add("VEN_5158&DEV_5128", "0001", "DISPLAY\\0012");
-    EXPECT_EQ(Find(0x5128, 0x01, 0x5158, 0x0100), "<none>");
+    RegCloseKey(branch.AddDevice("VEN_5158&DEV_5200"));  // no instances
+    // Registry key names end at 255 characters; the name buffer takes them.
+    const std::string longest = "VEN_5158&DEV_5400&SUBSYS_01005158";
+    branch.Add(longest + std::string(255 - longest.size(), 'x'), "0000", "DISPLAY\\0042");
 
-    // A device key without instances.
-    RegCloseKey(branch.AddDevice("VEN_5158&DEV_5200"));
-    EXPECT_EQ(Find(0x5200, 0x01, 0x5158, 0x0100), "<none>");
+    const struct {
+        DWORD device, revision, subVendor, subSystem;
+        const char* expected;
+    } queries[] = {
+        // No "&REV_": any revision. Identifiers count by their low 16 bits.
+        { 0x5100, 0x00, 0x5158, 0x0100, "DISPLAY\\0003" },
+        { 0x5100, 0x3C, 0x1234, 0x5678, "DISPLAY\\0003" },
+        { 0xABC5100, 0x00, 0x5158, 0x0100, "DISPLAY\\0003" },
+        { 0x5101, 0x02, 0x5158, 0x0100, "DISPLAY\\0004" },
+        { 0x5101, 0x01, 0x5158, 0x0100, "<none>" },
+        // The rest of the name after "&REV_" must be the two digits exactly.
+        { 0x5102, 0x02, 0x5158, 0x0100, "<none>" },
+        { 0x5102, 0x21, 0x5158, 0x0100, "<none>" },
+        // The device part matches in any case; the markers are looked for in
+        // upper case only, so a lower-case name has no revision or subsystem
+        // part and matches whatever they are.
+        { 0x51AB, 0x99, 0x1111, 0x2222, "DISPLAY\\0006" },
+        { 0x5103, 0x02, 0x5158, 0x0100, "<none>" },
+        // The subsystem pattern is the subsystem identifier, then its vendor.
+        { 0x5110, 0x01, 0x5158, 0x0100, "DISPLAY\\0002" },
+        { 0x5110, 0x01, 0x5158, 0x0001, "DISPLAY\\0001" },
+        { 0x5110, 0x01, 0x0100, 0x5158, "<none>" },
+        { 0x5110, 0x01, 0x5158, 0x0200, "<none>" },
+        { 0x5111, 0x01, 0xAAAA, 0xBBBB, "DISPLAY\\0007" },  // without "&SUBSYS_" any subsystem
+        { 0x5120, 0x01, 0x5158, 0x0100, "DISPLAY\\0010" },
+        { 0x5128, 0x01, 0x5158, 0x0100, "<none>" },
+        { 0x5200, 0x01, 0x5158, 0x0100, "<none>" },
+        { 0x5400, 0x01, 0x5158, 0x0100, "DISPLAY\\0042" },
+    };
+    for (const auto& q : queries)
+        EXPECT_EQ(Find(q.device, q.revision, q.subVendor, q.subSystem), q.expected)
+            << std::hex << q.device << " rev " << q.revision << " subsys " << q.subSystem << q.subVendor;
 }
 
 TEST(PciDriverKeyTest, DriverValueMustBeAStringThatFits)
@@ -192,16 +187,6 @@ TEST(PciDriverKeyTest, DriverValueMustBeAStringThatFits)
     // Stored without its terminator but short: the text as it is.
     branch.Add("VEN_5158&DEV_5306", "0000", "DISPLAY\\0009", 12);
     EXPECT_EQ(Find(0x5306, 0, 0, 0), "DISPLAY\\0009");
-}
-
-TEST(PciDriverKeyTest, LongestDeviceKeyName)
-{
-    PciBranch branch;
-    // Registry key names end at 255 characters; the name buffer takes them.
-    std::string name = "VEN_5158&DEV_5400&SUBSYS_01005158";
-    name += std::string(255 - name.size(), 'x');
-    branch.Add(name, "0000", "DISPLAY\\0042");
-    EXPECT_EQ(Find(0x5400, 0x01, 0x5158, 0x0100), "DISPLAY\\0042");
 }
 
 // ---------------------------------------------------------------------------
@@ -258,30 +243,23 @@ TEST_F(DriverKeyNameTest, RegistrySearchStandsInForASilentDriver)
 
 TEST_F(DriverKeyNameTest, NothingFound)
 {
-    // The driver answered, with an empty name, and the registry knows
-    // nothing: an answer all the same, and an empty one.
+    // Each time the name comes back empty, whatever the answer.
+    auto expectEmpty = [&](bool expected, const char* what) {
+        memset(out_, 0xCC, sizeof out_);
+        EXPECT_EQ(QX_UTIL_GetDriverKeyName(out_), expected) << what;
+        EXPECT_EQ(out_[0], 0) << what;
+        EXPECT_EQ(out_[1], 0) << what;
+    };
     driver().config.driverKey = "";
     driver().config.pciDeviceId = 0x0BAD;
-    EXPECT_TRUE(QX_UTIL_GetDriverKeyName(out_));
-    EXPECT_EQ(out_[0], 0);
-    EXPECT_EQ(out_[1], 0);
-
-    // Neither request succeeds.
-    memset(out_, 0xCC, sizeof out_);
+    expectEmpty(true, "an empty answer and nothing in the registry: an answer all the same");
     driver().config.utilResults[QX_UTIL_FN_GET_DRIVER_KEY] = -1;
     driver().config.utilResults[QX_UTIL_FN_GET_PCI_INFO] = 2;
-    EXPECT_FALSE(QX_UTIL_GetDriverKeyName(out_));
-    EXPECT_EQ(out_[0], 0);
-    EXPECT_EQ(out_[1], 0);
-
-    // A driver without the utility escape is not asked at all.
-    memset(out_, 0xCC, sizeof out_);
+    expectEmpty(false, "neither request succeeds");
     driver().records.clear();
     g_bUtilSupported = FALSE;
-    EXPECT_FALSE(QX_UTIL_GetDriverKeyName(out_));
-    EXPECT_EQ(out_[0], 0);
-    EXPECT_EQ(out_[1], 0);
-    EXPECT_TRUE(driver().records.empty());
+    expectEmpty(false, "no utility escape");
+    EXPECT_TRUE(driver().records.empty()) << "a driver without the utility escape is not asked at all";
 }
 
 // ---------------------------------------------------------------------------
@@ -314,6 +292,17 @@ private:
     sim::ImportPatch patch_;
 };
 
+// The two forms of the chip key: the service's for the NT class, the display
+// class key's for the others.
+std::string ServiceKey(const std::string& name)
+{
+    return "HKLM\\System\\CurrentControlSet\\Services\\" + name + "\\Device0";
+}
+std::string ClassKey(const std::string& name, const char* family = "")
+{
+    return "HKLM\\System\\CurrentControlSet\\Services\\Class\\" + name + "\\Utils\\" + family + "QxTintra";
+}
+
 class RegKeyVarsTest : public DriverTest {
 protected:
     void SetUp() override
@@ -321,6 +310,7 @@ protected:
         DriverTest::SetUp();
         ASSERT_TRUE(sim::UseChipOfFamily(driver().config, CHIP_FAMILY_PRIMARY));
         ASSERT_TRUE(QX_UTIL_IsSupported());
+        ASSERT_TRUE(version_.installed());
         g_dwChipFamily = CHIP_FAMILY_PRIMARY;
         g_dwOsVersion = 0xDEAD;
         szQxByChipKey[0] = '\0';
@@ -338,13 +328,20 @@ protected:
         windows_.build = 0x040A07CE;
         driver().config.driverKeyUnicode = false;
     }
+    // InitRegKeyVars succeeds and leaves `key` (and, unless 0, the class `os`).
+    void ExpectKey(const std::string& key, DWORD os = 0)
+    {
+        EXPECT_TRUE(InitRegKeyVars());
+        if (os)
+            EXPECT_EQ(g_dwOsVersion, os);
+        EXPECT_EQ(std::string(szQxByChipKey), key);
+    }
     qxtest::FakeWindows windows_;
     qxtest::FakeVersionPatch version_ { windows_ };
 };
 
 TEST_F(RegKeyVarsTest, NtClassReadsTheServiceNameAsUtf16)
 {
-    ASSERT_TRUE(version_.installed());
     driver().config.driverKey = "abc";
     for (auto [major, minor, servicePack, code] : { std::tuple { 4u, 0u, 0, QX_OS_NT4 },
              std::tuple { 5u, 0u, 0, QX_OS_WIN2000 }, std::tuple { 5u, 1u, 2, QX_OS_WINXP_SP } }) {
@@ -352,23 +349,28 @@ TEST_F(RegKeyVarsTest, NtClassReadsTheServiceNameAsUtf16)
         windows_.minor = minor;
         windows_.servicePackMajor = static_cast<WORD>(servicePack);
         szQxByChipKey[0] = '\0';
-        EXPECT_TRUE(InitRegKeyVars());
-        EXPECT_EQ(g_dwOsVersion, code);
-        EXPECT_STREQ(szQxByChipKey, "HKLM\\System\\CurrentControlSet\\Services\\abc\\Device0");
+        ExpectKey(ServiceKey("abc"), code);
     }
+    // 127 UTF-16 units and the terminator fill the reply exactly.
+    driver().config.driverKey = std::string(127, 'w');
+    ExpectKey(ServiceKey(std::string(127, 'w')));
 }
 
 TEST_F(RegKeyVarsTest, OlderClassesBuildTheClassKeyFromAnAnsiName)
 {
     PlayWindows98();
     driver().config.driverKey = "0001";
-    EXPECT_TRUE(InitRegKeyVars());
-    EXPECT_EQ(g_dwOsVersion, QX_OS_WIN98);
-    EXPECT_STREQ(szQxByChipKey, "HKLM\\System\\CurrentControlSet\\Services\\Class\\0001\\Utils\\QxTintra");
-
+    ExpectKey(ClassKey("0001"), QX_OS_WIN98);
     g_dwChipFamily = CHIP_FAMILY_KP;
-    EXPECT_TRUE(InitRegKeyVars());
-    EXPECT_STREQ(szQxByChipKey, "HKLM\\System\\CurrentControlSet\\Services\\Class\\0001\\Utils\\Kp\\QxTintra");
+    ExpectKey(ClassKey("0001", "Kp\\"));
+
+    // A silent driver: the name the registry search found.
+    PciBranch branch;
+    branch.Add("VEN_5158&DEV_5100&SUBSYS_01005158&REV_01", "0000", "DISPLAY\\0002");
+    driver().config.utilResults[QX_UTIL_FN_GET_DRIVER_KEY] = 0;
+    g_dwChipFamily = CHIP_FAMILY_PRIMARY;
+    ExpectKey(ClassKey("DISPLAY\\0002"));
+    driver().config.utilResults.clear();
 
     // An unrecognised system (NT 6) counts as an older one, so a UTF-16
     // answer is read as ANSI and ends after its first letter.
@@ -377,10 +379,7 @@ TEST_F(RegKeyVarsTest, OlderClassesBuildTheClassKeyFromAnAnsiName)
     windows_.minor = 0;
     driver().config.driverKeyUnicode = true;
     driver().config.driverKey = "abc";
-    g_dwChipFamily = CHIP_FAMILY_PRIMARY;
-    EXPECT_TRUE(InitRegKeyVars());
-    EXPECT_EQ(g_dwOsVersion, QX_OS_UNKNOWN);
-    EXPECT_STREQ(szQxByChipKey, "HKLM\\System\\CurrentControlSet\\Services\\Class\\a\\Utils\\QxTintra");
+    ExpectKey(ClassKey("a"), QX_OS_UNKNOWN);
 }
 
 TEST_F(RegKeyVarsTest, BasicVersionStructureWhenTheExtendedOneFails)
@@ -390,36 +389,21 @@ TEST_F(RegKeyVarsTest, BasicVersionStructureWhenTheExtendedOneFails)
     windows_.minor = 1;
     windows_.servicePackMajor = 2;  // not seen through the basic structure
     driver().config.driverKey = "qxdisp";
-    EXPECT_TRUE(InitRegKeyVars());
-    EXPECT_EQ(g_dwOsVersion, QX_OS_WINXP);
-    EXPECT_EQ(windows_.sizesAsked, (std::vector<DWORD> { 156, 148 }));
-    EXPECT_STREQ(szQxByChipKey, "HKLM\\System\\CurrentControlSet\\Services\\qxdisp\\Device0");
+    ExpectKey(ServiceKey("qxdisp"), QX_OS_WINXP);
 
     // No version at all: class 0, the Class-key form.
     windows_.basicFails = true;
     driver().config.driverKeyUnicode = false;
-    EXPECT_TRUE(InitRegKeyVars());
-    EXPECT_EQ(g_dwOsVersion, QX_OS_UNKNOWN);
-    EXPECT_STREQ(szQxByChipKey, "HKLM\\System\\CurrentControlSet\\Services\\Class\\qxdisp\\Utils\\QxTintra");
-}
-
-TEST_F(RegKeyVarsTest, RegistryFoundNameOnWindows98)
-{
-    PlayWindows98();
-    PciBranch branch;
-    branch.Add("VEN_5158&DEV_5100&SUBSYS_01005158&REV_01", "0000", "DISPLAY\\0002");
-    driver().config.utilResults[QX_UTIL_FN_GET_DRIVER_KEY] = 0;
-    EXPECT_TRUE(InitRegKeyVars());
-    EXPECT_STREQ(szQxByChipKey, "HKLM\\System\\CurrentControlSet\\Services\\Class\\DISPLAY\\0002\\Utils\\QxTintra");
+    ExpectKey(ClassKey("qxdisp"), QX_OS_UNKNOWN);
 }
 
 TEST_F(RegKeyVarsTest, NoUsableNameKeepsTheEarlierKey)
 {
-    const char* earlier = "HKLM\\System\\CurrentControlSet\\Services\\earlier\\Device0";
+    const std::string earlier = ServiceKey("earlier");
     auto expectKept = [&](const char* what) {
-        lstrcpyA(szQxByChipKey, earlier);
-        EXPECT_TRUE(InitRegKeyVars()) << what;
-        EXPECT_STREQ(szQxByChipKey, earlier) << what;
+        SCOPED_TRACE(what);
+        lstrcpyA(szQxByChipKey, earlier.c_str());
+        ExpectKey(earlier);
     };
     // Empty answer, nothing in the registry.
     driver().config.driverKey = "";
@@ -430,10 +414,8 @@ TEST_F(RegKeyVarsTest, NoUsableNameKeepsTheEarlierKey)
 
     // 127 characters are taken; 128 are refused, not cut.
     driver().config.driverKey = std::string(127, 'n');
-    lstrcpyA(szQxByChipKey, earlier);
-    EXPECT_TRUE(InitRegKeyVars());
-    EXPECT_EQ(std::string(szQxByChipKey),
-        "HKLM\\System\\CurrentControlSet\\Services\\Class\\" + std::string(127, 'n') + "\\Utils\\QxTintra");
+    lstrcpyA(szQxByChipKey, earlier.c_str());
+    ExpectKey(ClassKey(std::string(127, 'n')));
     driver().config.driverKey = std::string(128, 'n');
     expectKept("128-character ANSI name");
     driver().config.driverKey = std::string(255, 'n');
@@ -445,15 +427,6 @@ TEST_F(RegKeyVarsTest, NoUsableNameKeepsTheEarlierKey)
     expectKept("unterminated ANSI answer");
     windows_ = qxtest::FakeWindows {};
     expectKept("unterminated UTF-16 answer");
-}
-
-TEST_F(RegKeyVarsTest, LongestUtf16Name)
-{
-    // 127 UTF-16 units and the terminator fill the reply exactly.
-    driver().config.driverKey = std::string(127, 'w');
-    EXPECT_TRUE(InitRegKeyVars());
-    EXPECT_EQ(std::string(szQxByChipKey),
-        "HKLM\\System\\CurrentControlSet\\Services\\" + std::string(127, 'w') + "\\Device0");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qxtest.h"
@@ -71,13 +72,14 @@ struct Reader {
     }
 };
 
+// A control as a template holds it, and as a test expects it.
 struct Control {
     int id;
     std::string cls;
     std::string text;
     DWORD style;
-    DWORD exStyle;
     short x, y, cx, cy;
+    DWORD exStyle = 0;
 };
 
 struct Dialog {
@@ -92,13 +94,7 @@ struct Dialog {
 // The predefined classes a template names by ordinal.
 std::string ClassName(const std::string& s)
 {
-    if (s == "#128")
-        return "Button";
-    if (s == "#130")
-        return "Static";
-    if (s == "#129")
-        return "Edit";
-    return s;
+    return s == "#128" ? "Button" : s == "#130" ? "Static" : s == "#129" ? "Edit" : s;
 }
 
 bool ParseDialog(Bytes b, Dialog* d)
@@ -158,17 +154,14 @@ bool ParseDialog(Bytes b, Dialog* d)
     return r.ok && r.off <= b.size;
 }
 
-struct Expected {
-    int id;
-    const char* cls;
-    const char* text;
-    DWORD style;
-    short x, y, cx, cy;
-    DWORD exStyle = 0;
-};
+// A control whose rectangle is given as {x, y, cx, cy}.
+Control At(int id, const char* cls, const char* text, DWORD style, const short (&r)[4])
+{
+    return {id, cls, text, style, r[0], r[1], r[2], r[3]};
+}
 
 void ExpectDialog(int templateId, bool extended, DWORD style, short cx, short cy, const char* caption,
-                  const std::vector<Expected>& want)
+                  const std::vector<Control>& want)
 {
     SCOPED_TRACE("template " + std::to_string(templateId));
     Dialog d;
@@ -185,19 +178,14 @@ void ExpectDialog(int templateId, bool extended, DWORD style, short cx, short cy
     ASSERT_EQ(d.controls.size(), want.size());
     for (size_t i = 0; i < want.size(); ++i) {
         const Control& c = d.controls[i];
-        const Expected& e = want[i];
+        const Control& e = want[i];
         SCOPED_TRACE("control " + std::to_string(e.id));
-        EXPECT_EQ(c.id, e.id);
         // Window classes are matched without regard to case, and the resource
         // compiler stores custom class names in capitals.
-        EXPECT_EQ(lstrcmpiA(c.cls.c_str(), e.cls), 0) << c.cls;
-        EXPECT_EQ(c.text, e.text);
+        EXPECT_EQ(lstrcmpiA(c.cls.c_str(), e.cls.c_str()), 0) << c.cls;
+        EXPECT_EQ(std::tie(c.id, c.text, c.exStyle, c.x, c.y, c.cx, c.cy),
+                  std::tie(e.id, e.text, e.exStyle, e.x, e.y, e.cx, e.cy));
         EXPECT_EQ(c.style, e.style) << std::hex << c.style;
-        EXPECT_EQ(c.exStyle, e.exStyle);
-        EXPECT_EQ(c.x, e.x);
-        EXPECT_EQ(c.y, e.y);
-        EXPECT_EQ(c.cx, e.cx);
-        EXPECT_EQ(c.cy, e.cy);
     }
 }
 
@@ -206,39 +194,21 @@ constexpr DWORD kTabStyle = 0x40000040;
 
 TEST(ResourcesDialog, PageTemplates)
 {
-    ExpectDialog(IDD_QXTINTRA_PAGE, true, kPageStyle, 252, 221, "QxTintra",
-                 {
-                     {305, "Static", "V0.00.01-0114", 0x50020002, 172, 2, 72, 8},
-                     {306, "QxUtlBmp", "", 0x50001A09, 4, 4, 128, 106},
-                     {261, "QxUtlBmp", "", 0x5000020A, 193, 164, 57, 52},
-                     {338, "SysTabControl32", "Tab1", 0x50016040, 4, 112, 182, 105, 0x21},
-                     {353, "Button", "Original image", 0x50000007, 141, 15, 98, 82},
-                     {352, "QxUtlBmp", "", 0x50001A09, 144, 26, 90, 67},
-                 });
-    ExpectDialog(IDD_QXTINTRA_PAGE_JPN, true, kPageStyle, 252, 221, "QxTintra",
-                 {
-                     {305, "Static", "V0.00.01-0114", 0x50020002, 172, 2, 72, 8},
-                     {306, "QxUtlBmp", "", 0x50001A09, 4, 4, 128, 106},
-                     {261, "QxUtlBmp", "", 0x5000020A, 193, 164, 57, 52},
-                     {338, "SysTabControl32", "Tab1", 0x50016040, 4, 114, 171, 103, 0x21},
-                     {353, "Button", "Original image", 0x50000007, 141, 16, 94, 84},
-                     {352, "QxUtlBmp", "", 0x50001A09, 144, 28, 88, 68},
-                 });
-}
-
-TEST(ResourcesDialog, JapaneseTabControlIsNarrower)
-{
-    Dialog page, jpn;
-    ASSERT_TRUE(ParseDialog(ResourceBytes(IDD_QXTINTRA_PAGE, MAKEINTRESOURCEA(5)), &page));
-    ASSERT_TRUE(ParseDialog(ResourceBytes(IDD_QXTINTRA_PAGE_JPN, MAKEINTRESOURCEA(5)), &jpn));
-    auto tabWidth = [](const Dialog& d) {
-        for (const Control& c : d.controls)
-            if (c.id == IDC_TAB)
-                return static_cast<int>(c.cx);
-        return -1;
+    std::vector<Control> page = {
+        {305, "Static", "V0.00.01-0114", 0x50020002, 172, 2, 72, 8},
+        {306, "QxUtlBmp", "", 0x50001A09, 4, 4, 128, 106},
+        {261, "QxUtlBmp", "", 0x5000020A, 193, 164, 57, 52},
+        {338, "SysTabControl32", "Tab1", 0x50016040, 4, 112, 182, 105, 0x21},
+        {353, "Button", "Original image", 0x50000007, 141, 15, 98, 82},
+        {352, "QxUtlBmp", "", 0x50001A09, 144, 26, 90, 67},
     };
-    EXPECT_EQ(tabWidth(jpn), 171);
-    EXPECT_EQ(tabWidth(page) - tabWidth(jpn), 11);
+    ExpectDialog(IDD_QXTINTRA_PAGE, true, kPageStyle, 252, 221, "QxTintra", page);
+    // The Japanese page differs in the tab control (narrower) and the
+    // original-image group with its picture.
+    page[3] = {338, "SysTabControl32", "Tab1", 0x50016040, 4, 114, 171, 103, 0x21};
+    page[4] = {353, "Button", "Original image", 0x50000007, 141, 16, 94, 84};
+    page[5] = {352, "QxUtlBmp", "", 0x50001A09, 144, 28, 88, 68};
+    ExpectDialog(IDD_QXTINTRA_PAGE_JPN, true, kPageStyle, 252, 221, "QxTintra", page);
 }
 
 TEST(ResourcesDialog, ArtisticTabTemplates)
@@ -265,57 +235,45 @@ TEST(ResourcesDialog, ArtisticTabTemplates)
          {{149, 23, 11, 9}, {149, 39, 11, 9}, {149, 55, 11, 9}, {149, 70, 11, 10}}},
     };
     for (const Layout& l : layouts) {
-        std::vector<Expected> want;
+        std::vector<Control> want;
         auto text = [&](int k) { return l.labelled ? labels[k] : ""; };
-        want.push_back({IDC_EF_NONE, "Button", text(0), 0x50030009, l.radio[0][0], l.radio[0][1], l.radio[0][2],
-                        l.radio[0][3]});
+        want.push_back(At(IDC_EF_NONE, "Button", text(0), 0x50030009, l.radio[0]));
         for (int k = 0; k < 4; ++k) {
-            want.push_back({IDC_EMBOSS + k, "Button", text(k + 1), 0x50010009, l.radio[k + 1][0],
-                            l.radio[k + 1][1], l.radio[k + 1][2], l.radio[k + 1][3]});
-            want.push_back({IDC_EMBOSS_SLIDER + k, "msctls_trackbar32", "Slider1",
-                            k == 0 ? l.firstSlider : 0x50010421, l.slider[k][0], l.slider[k][1], l.slider[k][2],
-                            l.slider[k][3]});
+            want.push_back(At(IDC_EMBOSS + k, "Button", text(k + 1), 0x50010009, l.radio[k + 1]));
+            want.push_back(At(IDC_EMBOSS_SLIDER + k, "msctls_trackbar32", "Slider1",
+                              k == 0 ? l.firstSlider : 0x50010421, l.slider[k]));
         }
         for (int k = 0; k < 4; ++k)
-            want.push_back({IDC_EMBOSS_LEVEL + k, "Static", "0", 0x50000001, l.level[k][0], l.level[k][1],
-                            l.level[k][2], l.level[k][3]});
+            want.push_back(At(IDC_EMBOSS_LEVEL + k, "Static", "0", 0x50000001, l.level[k]));
         ExpectDialog(l.id, false, kTabStyle, l.cx, l.cy, "", want);
     }
 }
 
 TEST(ResourcesDialog, DeblockingTabTemplates)
 {
-    ExpectDialog(IDD_DEBLOCK, false, kTabStyle, 181, 85, "",
-                 {
-                     {345, "Button", "None", 0x50030009, 6, 16, 80, 12},
-                     {346, "Button", "Edge Smoothing", 0x50010009, 6, 35, 111, 11},
-                     {355, "msctls_trackbar32", "Slider1", 0x50010421, 118, 36, 40, 11},
-                     // the only two-line label: multiline, top, left
-                     {347, "Button", "Complex Picture Smoothing", 0x50012509, 6, 54, 107, 21},
-                     {356, "msctls_trackbar32", "Slider1", 0x50010421, 117, 57, 40, 11},
-                     {357, "Static", "0", 0x50000001, 157, 36, 10, 8},
-                     {358, "Static", "0", 0x50000001, 157, 57, 10, 8},
-                 });
-    ExpectDialog(IDD_DEBLOCK_JPN, false, kTabStyle, 186, 90, "",
-                 {
-                     {345, "Button", "", 0x50030009, 8, 15, 80, 12},
-                     {346, "Button", "", 0x50010009, 8, 35, 81, 12},
-                     {355, "msctls_trackbar32", "Slider1", 0x50010421, 110, 36, 55, 13},
-                     {347, "Button", "", 0x50010009, 8, 55, 93, 12},
-                     {356, "msctls_trackbar32", "Slider1", 0x50010421, 110, 56, 55, 13},
-                     {357, "Static", "0", 0x50000001, 167, 37, 10, 8},
-                     {358, "Static", "0", 0x50000001, 167, 56, 10, 8},
-                 });
-    ExpectDialog(IDD_DEBLOCK_CHS, false, kTabStyle, 186, 76, "",
-                 {
-                     {345, "Button", "None", 0x50030009, 8, 13, 64, 12},
-                     {346, "Button", "Edge Smoothing", 0x50010009, 8, 33, 77, 12},
-                     {355, "msctls_trackbar32", "Slider1", 0x50010421, 100, 33, 48, 15},
-                     {347, "Button", "Complex Picture Smoothing", 0x50010009, 8, 53, 84, 12},
-                     {356, "msctls_trackbar32", "Slider1", 0x50010421, 100, 53, 48, 15},
-                     {357, "Static", "0", 0x50000001, 152, 34, 10, 8},
-                     {358, "Static", "0", 0x50000001, 152, 53, 10, 8},
-                 });
+    // The two radio buttons, each with its slider, then the two level texts.
+    auto expect = [](int id, short cx, short cy, bool labelled, DWORD complexStyle, const short (&r)[7][4]) {
+        ExpectDialog(id, false, kTabStyle, cx, cy, "",
+                     {
+                         At(345, "Button", labelled ? "None" : "", 0x50030009, r[0]),
+                         At(346, "Button", labelled ? "Edge Smoothing" : "", 0x50010009, r[1]),
+                         At(355, "msctls_trackbar32", "Slider1", 0x50010421, r[2]),
+                         At(347, "Button", labelled ? "Complex Picture Smoothing" : "", complexStyle, r[3]),
+                         At(356, "msctls_trackbar32", "Slider1", 0x50010421, r[4]),
+                         At(357, "Static", "0", 0x50000001, r[5]),
+                         At(358, "Static", "0", 0x50000001, r[6]),
+                     });
+    };
+    // The English template's is the only two-line label: multiline, top, left.
+    expect(IDD_DEBLOCK, 181, 85, true, 0x50012509,
+           {{6, 16, 80, 12}, {6, 35, 111, 11}, {118, 36, 40, 11}, {6, 54, 107, 21}, {117, 57, 40, 11},
+            {157, 36, 10, 8}, {157, 57, 10, 8}});
+    expect(IDD_DEBLOCK_JPN, 186, 90, false, 0x50010009,
+           {{8, 15, 80, 12}, {8, 35, 81, 12}, {110, 36, 55, 13}, {8, 55, 93, 12}, {110, 56, 55, 13},
+            {167, 37, 10, 8}, {167, 56, 10, 8}});
+    expect(IDD_DEBLOCK_CHS, 186, 76, true, 0x50010009,
+           {{8, 13, 64, 12}, {8, 33, 77, 12}, {100, 33, 48, 15}, {8, 53, 84, 12}, {100, 53, 48, 15},
+            {152, 34, 10, 8}, {152, 53, 10, 8}});
 }
 
 TEST(ResourcesDialog, MalformedTemplatesAreRejectedByTheParser)
@@ -471,10 +429,8 @@ TEST(ResourcesOther, RadioStripIsFourKeyedCells)
     for (int cell = 0; cell < 4; ++cell) {
         const int x0 = cell * QX_RADIO_CELL;
         SCOPED_TRACE("cell " + std::to_string(cell));
-        EXPECT_EQ(pixel(x0, 0), static_cast<COLORREF>(QX_RADIO_KEY_COLOR));
-        EXPECT_EQ(pixel(x0 + last, 0), static_cast<COLORREF>(QX_RADIO_KEY_COLOR));
-        EXPECT_EQ(pixel(x0, last), static_cast<COLORREF>(QX_RADIO_KEY_COLOR));
-        EXPECT_EQ(pixel(x0 + last, last), static_cast<COLORREF>(QX_RADIO_KEY_COLOR));
+        for (int corner = 0; corner < 4; ++corner)
+            EXPECT_EQ(pixel(x0 + (corner & 1) * last, (corner >> 1) * last), static_cast<COLORREF>(QX_RADIO_KEY_COLOR));
         EXPECT_NE(pixel(x0 + 6, 6), static_cast<COLORREF>(QX_RADIO_KEY_COLOR)) << "the button itself";
     }
     // Checked cells differ from unchecked ones in the middle; pushed ones
@@ -492,6 +448,14 @@ TEST(ResourcesOther, RadioStripIsFourKeyedCells)
     DeleteObject(loaded);
 }
 
+// GetIconInfo hands out copies of the bitmaps.
+void DeleteIconBitmaps(const ICONINFO& info)
+{
+    for (HBITMAP bitmap : {info.hbmMask, info.hbmColor})
+        if (bitmap)
+            DeleteObject(bitmap);
+}
+
 TEST(ResourcesOther, HandCursorLoads)
 {
     HCURSOR cursor = LoadCursorA(qxtest::BuiltDll(), MAKEINTRESOURCEA(IDR_HAND_CURSOR));
@@ -501,10 +465,7 @@ TEST(ResourcesOther, HandCursorLoads)
     EXPECT_FALSE(info.fIcon);
     EXPECT_LT(info.xHotspot, 32u);
     EXPECT_LT(info.yHotspot, 32u);
-    if (info.hbmMask)
-        DeleteObject(info.hbmMask);
-    if (info.hbmColor)
-        DeleteObject(info.hbmColor);
+    DeleteIconBitmaps(info);
 }
 
 TEST(ResourcesOther, TabIconHasBothSizes)
@@ -519,10 +480,7 @@ TEST(ResourcesOther, TabIconHasBothSizes)
         BITMAP bm{};
         GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
         EXPECT_EQ(bm.bmWidth, size);
-        if (info.hbmMask)
-            DeleteObject(info.hbmMask);
-        if (info.hbmColor)
-            DeleteObject(info.hbmColor);
+        DeleteIconBitmaps(info);
         DestroyIcon(icon);
     }
     // The group directory lists a true-colour and a 16-colour image of each.

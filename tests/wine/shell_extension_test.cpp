@@ -11,9 +11,9 @@
 #include <prsht.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,41 +30,27 @@ typedef HRESULT(WINAPI* CanUnloadNowFn)();
 using sim::CountingUnknown;
 using sim::DisplayDataObject;
 
-// The pages a host collects, and whether it takes them.
-struct Host {
-    std::vector<HPROPSHEETPAGE> pages;
-    BOOL answer = TRUE;
-};
+using Pages = std::vector<HPROPSHEETPAGE>;
 
-BOOL CALLBACK CollectPage(HPROPSHEETPAGE page, LPARAM param)
+// A host that collects the pages offered but takes none.
+BOOL CALLBACK RefusePage(HPROPSHEETPAGE page, LPARAM pages)
 {
-    Host* host = reinterpret_cast<Host*>(param);
-    host->pages.push_back(page);
-    return host->answer;
+    qxtest::CollectPage(page, pages);
+    return FALSE;
 }
 
 // The marker window of a running copy that the DLL made in this process
 // (parallel test processes may hold their own).
 HWND OwnMarker()
 {
-    struct Search {
-        HWND found;
-    } search = { nullptr };
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(hwnd, &pid);
-            char cls[32] = "";
-            GetClassNameA(hwnd, cls, sizeof cls);
-            if (pid == GetCurrentProcessId() && lstrcmpA(cls, "QxTintraInst") == 0
-                && reinterpret_cast<HMODULE>(GetWindowLongPtrA(hwnd, GWLP_HINSTANCE)) == qxtest::BuiltDll()) {
-                reinterpret_cast<Search*>(param)->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "QxTintraInst", nullptr)) != nullptr;) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == GetCurrentProcessId()
+            && reinterpret_cast<HMODULE>(GetWindowLongPtrA(w, GWLP_HINSTANCE)) == qxtest::BuiltDll())
+            return w;
+    }
+    return nullptr;
 }
 
 // Whether the common controls count a page in its owner's count
@@ -127,18 +113,38 @@ protected:
         return static_cast<IShellPropSheetExt*>(out);
     }
 
-    // Initialize with `data`, AddPages with `host`; everything released
-    // afterwards. Returns what AddPages answered.
-    HRESULT AddPagesWith(IDataObject* data, Host& host)
+    // A handler initialized with `data`, seen through both its interfaces;
+    // Close lets go of both and checks the object is gone.
+    struct Handler {
+        IShellExtInit* init = nullptr;
+        IShellPropSheetExt* sheet = nullptr;
+        HRESULT AddPages(Pages& pages, bool accept = true)
+        {
+            return sheet->AddPages(accept ? qxtest::CollectPage : RefusePage, reinterpret_cast<LPARAM>(&pages));
+        }
+        void Close()
+        {
+            sheet->Release();
+            EXPECT_EQ(init->Release(), 0u);
+        }
+    };
+    Handler Open(IDataObject* data)
     {
-        IShellExtInit* init = NewHandler();
-        if (!init)
+        Handler h;
+        if ((h.init = NewHandler()) != nullptr) {
+            EXPECT_EQ(h.init->Initialize(nullptr, data, nullptr), S_OK);
+            h.sheet = SheetOf(h.init);
+        }
+        return h;
+    }
+    // AddPages, refused, by a handler that lives only for it.
+    HRESULT RefuseAll(IDataObject* data, Pages& pages)
+    {
+        Handler h = Open(data);
+        if (!h.sheet)
             return E_UNEXPECTED;
-        EXPECT_EQ(init->Initialize(nullptr, data, nullptr), S_OK);
-        IShellPropSheetExt* sheet = SheetOf(init);
-        HRESULT hr = sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host));
-        sheet->Release();
-        EXPECT_EQ(init->Release(), 0u);
+        HRESULT hr = h.AddPages(pages, false);
+        h.Close();
         return hr;
     }
 
@@ -147,12 +153,8 @@ protected:
     std::string DeviceOfEveryDc()
     {
         const std::vector<std::string>& opened = driver().dcOpened;
-        if (opened.empty())
-            return "?";
-        for (const std::string& d : opened)
-            if (d != opened[0])
-                return "?";
-        return opened[0];
+        const bool one = !opened.empty() && std::count(opened.begin(), opened.end(), opened[0]) == static_cast<long>(opened.size());
+        return one ? opened[0] : "?";
     }
 
     GetClassObjectFn getClassObject = nullptr;
@@ -206,7 +208,10 @@ TEST_F(ShellExtTest, ClassIdentifiersAndInterfaces)
     }
 }
 
-TEST_F(ShellExtTest, FactoryMakesHandlersAndRefusesAggregation)
+// Allocation failures in the DLL: its direct HeapAlloc calls answer null.
+LPVOID WINAPI FailingHeapAlloc(HANDLE, DWORD, SIZE_T) { return nullptr; }
+
+TEST_F(ShellExtTest, FactoryMakesHandlersAndRefusesAggregationAndLackOfMemory)
 {
     IClassFactory* factory = Factory(CLSID_QxTintraPropSheetAlt);
     ASSERT_NE(factory, nullptr);
@@ -222,6 +227,16 @@ TEST_F(ShellExtTest, FactoryMakesHandlersAndRefusesAggregation)
     out = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
+    {
+        sim::ImportPatch patch(qxtest::BuiltDll(), "kernel32.dll", "HeapAlloc", reinterpret_cast<void*>(&FailingHeapAlloc));
+        ASSERT_TRUE(patch.installed());
+        out = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(getClassObject(CLSID_QxTintraPropSheet, IID_IClassFactory, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+        out = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+    }
 
     for (const IID* iid : { &IID_IUnknown, &IID_IShellExtInit, &IID_IShellPropSheetExt }) {
         out = nullptr;
@@ -231,27 +246,6 @@ TEST_F(ShellExtTest, FactoryMakesHandlersAndRefusesAggregation)
     }
     // The handlers, the refused one included, are gone; the factory is not.
     EXPECT_EQ(canUnloadNow(), S_FALSE);
-    EXPECT_EQ(factory->Release(), 0u);
-    EXPECT_EQ(canUnloadNow(), S_OK);
-}
-
-// Allocation failures in the DLL: its direct HeapAlloc calls answer null.
-LPVOID WINAPI FailingHeapAlloc(HANDLE, DWORD, SIZE_T) { return nullptr; }
-
-TEST_F(ShellExtTest, OutOfMemoryForFactoryOrHandler)
-{
-    IClassFactory* factory = Factory();
-    ASSERT_NE(factory, nullptr);
-    {
-        sim::ImportPatch patch(qxtest::BuiltDll(), "kernel32.dll", "HeapAlloc", reinterpret_cast<void*>(&FailingHeapAlloc));
-        ASSERT_TRUE(patch.installed());
-        void* out = reinterpret_cast<void*>(0x1);
-        EXPECT_EQ(getClassObject(CLSID_QxTintraPropSheet, IID_IClassFactory, &out), E_OUTOFMEMORY);
-        EXPECT_EQ(out, nullptr);
-        out = reinterpret_cast<void*>(0x1);
-        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, &out), E_OUTOFMEMORY);
-        EXPECT_EQ(out, nullptr);
-    }
     EXPECT_EQ(factory->Release(), 0u);
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
@@ -284,7 +278,7 @@ TEST_F(ShellExtTest, TwoInterfacesOneObjectOneCount)
     // init (1) + sheet (1): one count for both interfaces.
     EXPECT_EQ(sheet->AddRef(), 3u);
     EXPECT_EQ(init->Release(), 2u);
-    EXPECT_EQ(sheet->ReplacePage(0, CollectPage, 0), E_FAIL);
+    EXPECT_EQ(sheet->ReplacePage(0, qxtest::CollectPage, 0), E_FAIL);
     EXPECT_EQ(sheet->ReplacePage(1, nullptr, 0), E_FAIL);
 
     EXPECT_EQ(sheet->Release(), 1u);
@@ -318,7 +312,8 @@ TEST_F(ShellExtTest, InitializeHoldsOneDataObjectAtATime)
 
 // ---- AddPages ---------------------------------------------------------------
 
-// Pages are refused in these cases so that none outlives the case. Each case
+// Pages are refused in these cases so that none outlives the case (and a
+// refused page is destroyed with its handler). Each case
 // starts on DISPLAY1: a request without a usable name leaves the module on the
 // device it was on (the primary display in a fresh process), so a fallback
 // shows as "still DISPLAY1" although the data object offered DISPLAY2.
@@ -353,10 +348,9 @@ TEST_F(ShellExtTest, DeviceNameFromTheDataObject)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Host host;
-        host.answer = FALSE;
+        Pages pages;
         DisplayDataObject primer(start.c_str());
-        ASSERT_EQ(AddPagesWith(&primer, host), S_OK);
+        ASSERT_EQ(RefuseAll(&primer, pages), S_OK);
         driver().records.clear();
         driver().dcOpened.clear();
 
@@ -365,9 +359,9 @@ TEST_F(ShellExtTest, DeviceNameFromTheDataObject)
         data.SetName(c.name);
         if (!c.terminated)
             data.block.pop_back();
-        host.pages.clear();
-        EXPECT_EQ(AddPagesWith(c.haveData ? &data : nullptr, host), S_OK);
-        EXPECT_EQ(host.pages.size(), 1u);
+        pages.clear();
+        EXPECT_EQ(RefuseAll(c.haveData ? &data : nullptr, pages), S_OK);
+        EXPECT_EQ(pages.size(), 1u);
         EXPECT_EQ(DeviceOfEveryDc(), c.expected);
         EXPECT_EQ(driver().LiveDCs(), 0);
         EXPECT_EQ(data.refs, 1) << "the handler let go of the data object";
@@ -388,7 +382,9 @@ TEST_F(ShellExtTest, DeviceNameFromTheDataObject)
             data.lastStream = nullptr;
         }
     }
+    // Nothing holds the module: the refused pages are gone with the handlers.
     EXPECT_EQ(canUnloadNow(), S_OK);
+    EXPECT_EQ(OwnMarker(), nullptr);
 }
 
 // Why the support check refuses is its own business; the shell road only has
@@ -397,16 +393,13 @@ TEST_F(ShellExtTest, UnsupportedAdapterGetsNoPageAndFour)
 {
     driver().config.tintraEscape = false;
     DisplayDataObject data("\\\\.\\DISPLAY2");
-    Host host;
-
-    IShellExtInit* init = NewHandler();
-    ASSERT_NE(init, nullptr);
-    init->Initialize(nullptr, &data, nullptr);
-    IShellPropSheetExt* sheet = SheetOf(init);
-    HRESULT hr = sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host));
+    Pages pages;
+    Handler h = Open(&data);
+    ASSERT_NE(h.sheet, nullptr);
+    HRESULT hr = h.AddPages(pages);
     EXPECT_EQ(hr, 4);
     EXPECT_TRUE(SUCCEEDED(hr)) << "a shell reads the refusal as success";
-    EXPECT_TRUE(host.pages.empty());
+    EXPECT_TRUE(pages.empty());
     EXPECT_EQ(OwnMarker(), nullptr) << "no running copy is marked";
     EXPECT_TRUE(qxtest::MessageBoxRecorder::boxes().empty()) << "no single-copy warning either";
     ASSERT_FALSE(driver().records.empty());
@@ -414,8 +407,7 @@ TEST_F(ShellExtTest, UnsupportedAdapterGetsNoPageAndFour)
         EXPECT_EQ(r.device, "\\\\.\\DISPLAY2");
         EXPECT_EQ(r.escape, QUERYESCSUPPORT) << "nothing but the probes after a refusal";
     }
-    sheet->Release();
-    EXPECT_EQ(init->Release(), 0u);
+    h.Close();
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
@@ -425,15 +417,13 @@ TEST_F(ShellExtTest, PageKeepsTheModuleAndItsDeviceUntilItGoes)
     if (!counted)
         printf("note: these common controls keep no page count; the page's share of DllCanUnloadNow is not seen\n");
     DisplayDataObject data("\\\\.\\DISPLAY2");
-    Host host;
+    Pages pages;
     qxtest::ResourceCounts before = qxtest::CurrentCounts();
 
-    IShellExtInit* init = NewHandler();
-    ASSERT_NE(init, nullptr);
-    init->Initialize(nullptr, &data, nullptr);
-    IShellPropSheetExt* sheet = SheetOf(init);
-    EXPECT_EQ(sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host)), S_OK);
-    ASSERT_EQ(host.pages.size(), 1u);
+    Handler h = Open(&data);
+    ASSERT_NE(h.sheet, nullptr);
+    EXPECT_EQ(h.AddPages(pages), S_OK);
+    ASSERT_EQ(pages.size(), 1u);
     // The running copy is marked as soon as the page is added.
     HWND marker = OwnMarker();
     EXPECT_NE(marker, nullptr);
@@ -443,20 +433,21 @@ TEST_F(ShellExtTest, PageKeepsTheModuleAndItsDeviceUntilItGoes)
     // The shell lets the handler go before it shows the sheet; the page alone
     // keeps the module loaded, through the count the common controls keep.
     EXPECT_EQ(canUnloadNow(), S_FALSE);
-    sheet->Release();
-    EXPECT_EQ(init->Release(), 0u);
+    h.Close();
     EXPECT_EQ(data.refs, 1);
     if (counted)
         EXPECT_EQ(canUnloadNow(), S_FALSE);
 
     driver().records.clear();
     driver().dcOpened.clear();
+    // Not qxtest::OpenSheet: its message pump paints the page, and the first
+    // paint in a process keeps a GDI object the ledger below would count.
     PROPSHEETHEADERA header = {};
     header.dwSize = sizeof header;
     header.dwFlags = PSH_MODELESS | PSH_NOCONTEXTHELP;
     header.pszCaption = "Display Properties";
     header.nPages = 1;
-    header.phpage = host.pages.data();
+    header.phpage = pages.data();
     HWND hwnd = reinterpret_cast<HWND>(PropertySheetA(&header));
     ASSERT_NE(hwnd, nullptr);
     EXPECT_NE(PropSheet_GetCurrentPageHwnd(hwnd), nullptr);
@@ -477,18 +468,6 @@ TEST_F(ShellExtTest, PageKeepsTheModuleAndItsDeviceUntilItGoes)
     EXPECT_EQ(after.heap, before.heap) << "the handler's and the factory's records are freed";
 }
 
-TEST_F(ShellExtTest, RefusedPageIsDestroyed)
-{
-    DisplayDataObject data("\\\\.\\DISPLAY1");
-    Host host;
-    host.answer = FALSE;
-    EXPECT_EQ(AddPagesWith(&data, host), S_OK);
-    EXPECT_EQ(host.pages.size(), 1u);
-    // Nothing holds the module: the refused page is gone with the handler.
-    EXPECT_EQ(canUnloadNow(), S_OK);
-    EXPECT_EQ(OwnMarker(), nullptr);
-}
-
 TEST_F(ShellExtTest, WarnsOnceWhenAnotherCopyRuns)
 {
     // Another copy's marker: a window of that class and title in this process,
@@ -503,13 +482,10 @@ TEST_F(ShellExtTest, WarnsOnceWhenAnotherCopyRuns)
     ASSERT_NE(other, nullptr);
 
     DisplayDataObject data("\\\\.\\DISPLAY1");
-    Host host;
-    host.answer = FALSE;
-    IShellExtInit* first = NewHandler();
-    ASSERT_NE(first, nullptr);
-    first->Initialize(nullptr, &data, nullptr);
-    IShellPropSheetExt* sheet = SheetOf(first);
-    EXPECT_EQ(sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host)), S_OK);
+    Pages pages;
+    Handler h = Open(&data);
+    ASSERT_NE(h.sheet, nullptr);
+    EXPECT_EQ(h.AddPages(pages, false), S_OK);
     ASSERT_EQ(qxtest::MessageBoxRecorder::boxes().size(), 1u);
     const auto& box = qxtest::MessageBoxRecorder::boxes()[0];
     EXPECT_EQ(box.owner, nullptr);
@@ -519,16 +495,15 @@ TEST_F(ShellExtTest, WarnsOnceWhenAnotherCopyRuns)
         "A copy of this utility is already running. Running 2 copies at the same time may cause unpredictable "
         "results.\nPlease close one of the copies.");
     // The warning stops nothing: the page was offered and this copy is marked.
-    EXPECT_EQ(host.pages.size(), 1u);
+    EXPECT_EQ(pages.size(), 1u);
     EXPECT_NE(OwnMarker(), nullptr);
 
     // A second request of the same copy does not warn again.
-    EXPECT_EQ(sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host)), S_OK);
+    EXPECT_EQ(h.AddPages(pages, false), S_OK);
     EXPECT_EQ(qxtest::MessageBoxRecorder::boxes().size(), 1u);
-    EXPECT_EQ(host.pages.size(), 2u);
+    EXPECT_EQ(pages.size(), 2u);
 
-    sheet->Release();
-    EXPECT_EQ(first->Release(), 0u);
+    h.Close();
     EXPECT_EQ(OwnMarker(), nullptr);
     DestroyWindow(other);
     UnregisterClassA("QxTintraInst", qxtest::ProgramModule());
@@ -567,6 +542,8 @@ protected:
     void SetUp() override
     {
         ShellExtTest::SetUp();
+        ASSERT_TRUE(sysDir_.installed());
+        ASSERT_TRUE(create_.installed());
         dir_ = qxtest::MakeTempDir("shellext");
         g_systemDir = dir_;
         g_pageSeen = PageSeen();
@@ -580,10 +557,18 @@ protected:
         qxtest::RemoveTree(dir_);
         ShellExtTest::TearDown();
     }
-    void WriteConfig(const std::string& text)
+    // A configuration file in the (redirected) system directory that chooses
+    // `language` and names the tab for it.
+    void WriteConfig(const std::string& language, const std::string& tab)
     {
+        const std::string text = "[Language]\r\nLanguage=" + language + "\r\n[" + language + "]\r\nIDS_TAB_COLOR=" + tab + "\r\n";
         ASSERT_TRUE(qxtest::WriteFileBytes(dir_ + "\\QXTINTRA.CFG", text.data(), text.size()));
     }
+    // The module's page creation is watched, and answers null.
+    sim::ImportPatch sysDir_ { qxtest::BuiltDll(), "kernel32.dll", "GetSystemDirectoryA",
+        reinterpret_cast<void*>(&FakeGetSystemDirectoryA) };
+    sim::ImportPatch create_ { qxtest::BuiltDll(), "comctl32.dll", "CreatePropertySheetPageA",
+        reinterpret_cast<void*>(&SeePage) };
     std::string dir_;
     std::string savedCrtLocale_;
     LCID savedThreadLocale_ = 0;
@@ -591,13 +576,6 @@ protected:
 
 TEST_F(ShellExtLanguageTest, JapaneseGetsItsOwnTemplate)
 {
-    sim::ImportPatch sysDir(qxtest::BuiltDll(), "kernel32.dll", "GetSystemDirectoryA",
-        reinterpret_cast<void*>(&FakeGetSystemDirectoryA));
-    sim::ImportPatch create(qxtest::BuiltDll(), "comctl32.dll", "CreatePropertySheetPageA",
-        reinterpret_cast<void*>(&SeePage));
-    ASSERT_TRUE(sysDir.installed());
-    ASSERT_TRUE(create.installed());
-
     struct Case {
         const char* language;
         WORD expected;
@@ -610,42 +588,32 @@ TEST_F(ShellExtLanguageTest, JapaneseGetsItsOwnTemplate)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.language);
-        WriteConfig(std::string("[Language]\r\nLanguage=") + c.language + "\r\n[" + c.language
-            + "]\r\nIDS_TAB_COLOR=Tab in " + c.language + "\r\n");
+        WriteConfig(c.language, std::string("Tab in ") + c.language);
         g_pageSeen = PageSeen();
-        Host host;
-
-        IShellExtInit* init = NewHandler();
-        ASSERT_NE(init, nullptr);
-        IShellPropSheetExt* sheet = SheetOf(init);
-        EXPECT_EQ(sheet->AddPages(CollectPage, reinterpret_cast<LPARAM>(&host)), S_OK)
-            << "also when the page could not be created";
+        Pages pages;
+        Handler h = Open(nullptr);
+        ASSERT_NE(h.sheet, nullptr);
+        EXPECT_EQ(h.AddPages(pages), S_OK) << "also when the page could not be created";
         EXPECT_EQ(g_pageSeen.calls, 1);
         EXPECT_EQ(g_pageSeen.templateId, c.expected);
         // The settings were read before the page was made.
         EXPECT_EQ(g_pageSeen.title, std::string("Tab in ") + c.language);
-        EXPECT_EQ(g_pageSeen.lParam, reinterpret_cast<LPARAM>(init)) << "the page gets the object";
-        EXPECT_TRUE(host.pages.empty());
-        sheet->Release();
-        EXPECT_EQ(init->Release(), 0u);
+        EXPECT_EQ(g_pageSeen.lParam, reinterpret_cast<LPARAM>(h.init)) << "the page gets the object";
+        EXPECT_TRUE(pages.empty());
+        h.Close();
     }
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
 TEST_F(ShellExtLanguageTest, UtilityRoadKeepsTheStandardTemplate)
 {
-    sim::ImportPatch sysDir(qxtest::BuiltDll(), "kernel32.dll", "GetSystemDirectoryA",
-        reinterpret_cast<void*>(&FakeGetSystemDirectoryA));
-    sim::ImportPatch create(qxtest::BuiltDll(), "comctl32.dll", "CreatePropertySheetPageA",
-        reinterpret_cast<void*>(&SeePage));
-    WriteConfig("[Language]\r\nLanguage=Japanese\r\n[Japanese]\r\nIDS_TAB_COLOR=JP\r\n");
-
+    WriteConfig("Japanese", "JP");
     typedef DWORD(WINAPI * AddPagesFn)(LPCSTR, LPFNADDPROPSHEETPAGE, LPARAM, void*);
     auto addPages = reinterpret_cast<AddPagesFn>(
         reinterpret_cast<void*>(GetProcAddress(qxtest::BuiltDll(), "QxUtilityAddPages")));
     ASSERT_NE(addPages, nullptr);
-    Host host;
-    EXPECT_EQ(addPages(nullptr, CollectPage, reinterpret_cast<LPARAM>(&host), nullptr), 0u);
+    Pages pages;
+    EXPECT_EQ(addPages(nullptr, qxtest::CollectPage, reinterpret_cast<LPARAM>(&pages), nullptr), 0u);
     EXPECT_EQ(g_pageSeen.calls, 1);
     EXPECT_EQ(g_pageSeen.title, "JP");
     EXPECT_EQ(g_pageSeen.templateId, IDD_QXTINTRA_PAGE);

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -59,6 +58,17 @@ void SetText(const std::string& key, const char* name, const std::string& text)
     SetValue(key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
+struct Text {
+    std::string key;
+    const char* name;
+    std::string text;
+};
+void SetTexts(std::initializer_list<Text> texts)
+{
+    for (const Text& t : texts)
+        SetText(t.key, t.name, t.text);
+}
+
 void DeleteKey(const std::string& key)
 {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
@@ -72,68 +82,54 @@ void DeleteKey(const std::string& key)
 // fails as it does for a user without administrative rights.
 class RegistryWatch {
 public:
-    RegistryWatch()
+    struct Record {
+        std::string denied;
+        std::map<HKEY, std::string> live;    // handle -> sub-key of its latest open
+        std::vector<std::string> fullOpens;  // opened with KEY_ALL_ACCESS (successfully or not), in order
+        std::vector<std::string> readKeys;   // a value was queried from, in order of first query
+        std::map<std::string, std::vector<std::string>> values;
+    };
+    static inline Record seen;
+
+    explicit RegistryWatch(const std::string& denied)
         : open_(qxtest::ProgramModule(), "advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&Open))
         , query_(qxtest::ProgramModule(), "advapi32.dll", "RegQueryValueExA", reinterpret_cast<void*>(&Query))
     {
-        s_open = reinterpret_cast<OpenFn>(open_.original());
-        s_query = reinterpret_cast<QueryFn>(query_.original());
-        State() = {};
+        s_open = reinterpret_cast<decltype(&RegOpenKeyExA)>(open_.original());
+        s_query = reinterpret_cast<decltype(&RegQueryValueExA)>(query_.original());
+        seen = {};
+        seen.denied = denied;
     }
-    ~RegistryWatch() { State() = {}; }
+    ~RegistryWatch() { seen = {}; }
     bool installed() const { return open_.installed() && query_.installed(); }
 
-    static void Deny(const std::string& subKey) { State().denied = subKey; }
-    // Sub-keys opened with KEY_ALL_ACCESS (successfully or not), in order.
-    static const std::vector<std::string>& FullOpens() { return State().fullOpens; }
-    // Sub-keys from which at least one value was queried, in order of first query.
-    static std::vector<std::string> ReadKeys() { return State().readKeys; }
-    static std::vector<std::string> ValuesReadFrom(const std::string& subKey) { return State().values[subKey]; }
-
 private:
-    typedef LONG(WINAPI* OpenFn)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
-    typedef LONG(WINAPI* QueryFn)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-    struct Record {
-        std::string denied;
-        std::map<HKEY, std::string> live;  // handle -> sub-key of its latest open
-        std::vector<std::string> fullOpens;
-        std::vector<std::string> readKeys;
-        std::map<std::string, std::vector<std::string>> values;
-    };
-    static Record& State()
-    {
-        static Record r;
-        return r;
-    }
     static LONG WINAPI Open(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY out)
     {
         std::string name = subKey ? subKey : "";
         if (access == KEY_ALL_ACCESS)
-            State().fullOpens.push_back(name);
-        if ((access & ~KEY_READ) != 0 && !State().denied.empty() && lstrcmpiA(name.c_str(), State().denied.c_str()) == 0)
+            seen.fullOpens.push_back(name);
+        if ((access & ~KEY_READ) != 0 && !seen.denied.empty() && lstrcmpiA(name.c_str(), seen.denied.c_str()) == 0)
             return ERROR_ACCESS_DENIED;
         LONG rc = s_open(root, subKey, options, access, out);
         if (rc == ERROR_SUCCESS)
-            State().live[*out] = name;
+            seen.live[*out] = name;
         return rc;
     }
     static LONG WINAPI Query(HKEY key, LPCSTR value, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
     {
-        auto it = State().live.find(key);
-        std::string keyName = it == State().live.end() ? "?" : it->second;
-        std::vector<std::string>& keys = State().readKeys;
-        if (keys.empty() || std::find(keys.begin(), keys.end(), keyName) == keys.end())
-            keys.push_back(keyName);
-        State().values[keyName].push_back(value ? value : "");
+        auto it = seen.live.find(key);
+        std::string keyName = it == seen.live.end() ? "?" : it->second;
+        if (std::find(seen.readKeys.begin(), seen.readKeys.end(), keyName) == seen.readKeys.end())
+            seen.readKeys.push_back(keyName);
+        seen.values[keyName].push_back(value ? value : "");
         return s_query(key, value, reserved, type, data, size);
     }
-    static OpenFn s_open;
-    static QueryFn s_query;
+    static inline decltype(&RegOpenKeyExA) s_open;
+    static inline decltype(&RegQueryValueExA) s_query;
     sim::ImportPatch open_;
     sim::ImportPatch query_;
 };
-RegistryWatch::OpenFn RegistryWatch::s_open;
-RegistryWatch::QueryFn RegistryWatch::s_query;
 
 // ---- the fixture ---------------------------------------------------------------
 
@@ -171,13 +167,12 @@ protected:
     // CheckRegFlags, watched; `denied` is a sub-key the user may only read.
     void ReadSkin(const std::string& denied = "")
     {
-        RegistryWatch watch;
+        RegistryWatch watch(denied);
         ASSERT_TRUE(watch.installed());
-        RegistryWatch::Deny(denied);
         CheckRegFlags();
-        readKeys = RegistryWatch::ReadKeys();
-        fullOpens = RegistryWatch::FullOpens();
-        lastValues = RegistryWatch::ValuesReadFrom(readKeys.empty() ? "" : readKeys.back());
+        readKeys = RegistryWatch::seen.readKeys;
+        fullOpens = RegistryWatch::seen.fullOpens;
+        lastValues = RegistryWatch::seen.values[readKeys.empty() ? "" : readKeys.back()];
     }
 
     void RemoveKeys()
@@ -210,38 +205,36 @@ protected:
 
 using Keys = std::vector<std::string>;
 
+// The skin's texts: background, 8-bit background, logo, 8-bit logo, tab icon, address.
+Keys SkinTexts()
+{
+    return { g_szBackground, g_szBackground8bpp, g_szOEMLogo, g_szOEMLogo8bpp, g_szTabIcon, g_szHomePageUrl };
+}
+
 TEST_F(SkinSettingsTest, KeysAreReadInOrderAndLaterOnesWin)
 {
+    // A chip of the primary family reads the plain keys, not the Kp ones.
+    SetText(kKpMaker, "Background", "kp.jpg");
     ASSERT_NO_FATAL_FAILURE(StartUp(CHIP_FAMILY_PRIMARY));
-    SetText(kMaker, "Background", "maker.jpg");
-    SetText(kMaker, "OEMLogo", "maker.png");
-    SetText(kMaker, "HideLogo", "1");
-    SetText(kUtil, "OEMLogo", "util.png");
-    SetText(kUtil, "TabIcon", "util.ico");
-    SetText(driverKey, "Background8bpp", "low.bmp");
-    SetText(driverKey, "URL", "http://driver.example/");
+    SetTexts({ { kMaker, "Background", "maker.jpg" }, { kMaker, "OEMLogo", "maker.png" }, { kMaker, "HideLogo", "1" },
+        { kUtil, "OEMLogo", "util.png" }, { kUtil, "TabIcon", "util.ico" },
+        { driverKey, "Background8bpp", "low.bmp" }, { driverKey, "URL", "http://driver.example/" } });
 
     ASSERT_NO_FATAL_FAILURE(ReadSkin());
     EXPECT_EQ(readKeys, (Keys{ kMaker, kUtil, driverKey }));
     // Every value of the skin, in its reading order, the override last.
     EXPECT_EQ(lastValues, (Keys{ "Background", "Background8bpp", "OEMLogo", "OEMLogo8bpp", "TabIcon", "UiStyle",
                               "URL", "HideLogo", "SkinOverride" }));
-    EXPECT_STREQ(g_szBackground, "maker.jpg");
-    EXPECT_STREQ(g_szBackground8bpp, "low.bmp");
-    EXPECT_STREQ(g_szOEMLogo, "util.png");
-    EXPECT_STREQ(g_szOEMLogo8bpp, "");
-    EXPECT_STREQ(g_szTabIcon, "util.ico");
-    EXPECT_STREQ(g_szHomePageUrl, "http://driver.example/");
+    EXPECT_EQ(SkinTexts(), (Keys{ "maker.jpg", "low.bmp", "util.png", "", "util.ico", "http://driver.example/" }));
     EXPECT_EQ(g_bHideLogo, TRUE);
     EXPECT_EQ(gdwUiStyle, static_cast<DWORD>(QXLOOK_LUSTRE));
+    EXPECT_STREQ(szQxKeyName, "HKLM\\Software\\Qx");
 }
 
 TEST_F(SkinSettingsTest, KpFamilySwitchesToKpKeysForTheRestOfTheLoad)
 {
-    SetText(kMaker, "Background", "plain.jpg");
-    SetText(kUtil, "OEMLogo", "plain.png");
-    SetText(kKpMaker, "Background", "kp.jpg");
-    SetText(kKpUtil, "OEMLogo", "kp.png");
+    SetTexts({ { kMaker, "Background", "plain.jpg" }, { kUtil, "OEMLogo", "plain.png" },
+        { kKpMaker, "Background", "kp.jpg" }, { kKpUtil, "OEMLogo", "kp.png" } });
 
     ASSERT_NO_FATAL_FAILURE(StartUp(CHIP_FAMILY_KP));
     MakeKey(driverKey);
@@ -261,46 +254,26 @@ TEST_F(SkinSettingsTest, KpFamilySwitchesToKpKeysForTheRestOfTheLoad)
     EXPECT_STREQ(g_szBackground, "kp.jpg");
 }
 
-TEST_F(SkinSettingsTest, PrimaryFamilyReadsThePlainKeys)
-{
-    SetText(kKpMaker, "Background", "kp.jpg");
-    SetText(kUtil, "Background", "plain.jpg");
-    ASSERT_NO_FATAL_FAILURE(StartUp(CHIP_FAMILY_PRIMARY));
-    ASSERT_NO_FATAL_FAILURE(ReadSkin());
-    EXPECT_EQ(readKeys, (Keys{ kMaker, kUtil }));
-    EXPECT_STREQ(szQxKeyName, "HKLM\\Software\\Qx");
-    EXPECT_STREQ(g_szBackground, "plain.jpg");
-}
-
 TEST_F(SkinSettingsTest, SkinOverrideMakesItsKeyTheLastOneRead)
 {
     ASSERT_NO_FATAL_FAILURE(StartUp(CHIP_FAMILY_PRIMARY));
-    SetText(kMaker, "Background", "maker.jpg");
-    SetText(kMaker, "UiStyle", "Classic");
-    SetText(kUtil, "OEMLogo", "util.png");
-    SetText(kUtil, "URL", "http://util.example/");
-    SetText(kUtil, "HideLogo", "1");
-    SetText(driverKey, "TabIcon", "driver.ico");
+    SetTexts({ { kMaker, "Background", "maker.jpg" }, { kMaker, "UiStyle", "Classic" },
+        { kUtil, "OEMLogo", "util.png" }, { kUtil, "URL", "http://util.example/" }, { kUtil, "HideLogo", "1" },
+        { driverKey, "TabIcon", "driver.ico" } });
 
     SetText(kMaker, "SkinOverride", "ON");
     ASSERT_NO_FATAL_FAILURE(ReadSkin());
     EXPECT_EQ(readKeys, (Keys{ kMaker }));
-    EXPECT_STREQ(g_szBackground, "maker.jpg");
+    EXPECT_EQ(SkinTexts(), (Keys{ "maker.jpg", "", "", "", "", QX_DEFAULT_HOME_PAGE_URL }));
     EXPECT_EQ(gdwUiStyle, static_cast<DWORD>(QXLOOK_CLASSIC));
-    EXPECT_STREQ(g_szOEMLogo, "");
-    EXPECT_STREQ(g_szTabIcon, "");
-    EXPECT_STREQ(g_szHomePageUrl, QX_DEFAULT_HOME_PAGE_URL);
     EXPECT_EQ(g_bHideLogo, FALSE);
 
     // On in the utility key: the maker's key is read before it, the driver's not.
-    SetText(kMaker, "SkinOverride", "Off");
-    SetText(kUtil, "SkinOverride", "1");
+    SetTexts({ { kMaker, "SkinOverride", "Off" }, { kUtil, "SkinOverride", "1" } });
     ASSERT_NO_FATAL_FAILURE(ReadSkin());
     EXPECT_EQ(readKeys, (Keys{ kMaker, kUtil }));
     EXPECT_EQ(gdwUiStyle, static_cast<DWORD>(QXLOOK_LUSTRE));
-    EXPECT_STREQ(g_szOEMLogo, "util.png");
-    EXPECT_STREQ(g_szHomePageUrl, "http://util.example/");
-    EXPECT_STREQ(g_szTabIcon, "");
+    EXPECT_EQ(SkinTexts(), (Keys{ "maker.jpg", "", "util.png", "", "", "http://util.example/" }));
 
     // Anything but on/off/1/0 is no override.
     SetText(kUtil, "SkinOverride", "yes");
@@ -312,8 +285,7 @@ TEST_F(SkinSettingsTest, SkinOverrideMakesItsKeyTheLastOneRead)
 TEST_F(SkinSettingsTest, UiStyleAndUrlAreRewrittenByEveryKeyRead)
 {
     ASSERT_NO_FATAL_FAILURE(StartUp(CHIP_FAMILY_PRIMARY));
-    SetText(kUtil, "UiStyle", "Classic");
-    SetText(kUtil, "URL", "http://util.example/");
+    SetTexts({ { kUtil, "UiStyle", "Classic" }, { kUtil, "URL", "http://util.example/" } });
     MakeKey(driverKey);
     ASSERT_NO_FATAL_FAILURE(ReadSkin());
     EXPECT_EQ(gdwUiStyle, static_cast<DWORD>(QXLOOK_LUSTRE));
@@ -351,23 +323,18 @@ TEST_F(SkinSettingsTest, UiStyleAndUrlAreRewrittenByEveryKeyRead)
 TEST_F(SkinSettingsTest, HideLogoKeepsItsValueOnUnrecognisedText)
 {
     ASSERT_NO_FATAL_FAILURE(StartUp(CHIP_FAMILY_PRIMARY));
-    SetText(kUtil, "HideLogo", "yes");
-    ASSERT_NO_FATAL_FAILURE(ReadSkin());
-    EXPECT_EQ(g_bHideLogo, FALSE);
-
-    SetText(kMaker, "HideLogo", "1");
-    ASSERT_NO_FATAL_FAILURE(ReadSkin());
-    EXPECT_EQ(g_bHideLogo, TRUE);
-
-    SetText(kMaker, "HideLogo", "Off");
-    SetText(kUtil, "HideLogo", "on");
-    ASSERT_NO_FATAL_FAILURE(ReadSkin());
-    EXPECT_EQ(g_bHideLogo, TRUE);
-
-    SetText(kMaker, "HideLogo", "1");
-    SetText(kUtil, "HideLogo", "0");
-    ASSERT_NO_FATAL_FAILURE(ReadSkin());
-    EXPECT_EQ(g_bHideLogo, FALSE);
+    const struct {
+        const char* maker;  // null: no value
+        const char* util;
+        BOOL expected;
+    } steps[] = { { nullptr, "yes", FALSE }, { "1", "yes", TRUE }, { "Off", "on", TRUE }, { "1", "0", FALSE } };
+    for (const auto& step : steps) {
+        if (step.maker)
+            SetText(kMaker, "HideLogo", step.maker);
+        SetText(kUtil, "HideLogo", step.util);
+        ASSERT_NO_FATAL_FAILURE(ReadSkin());
+        EXPECT_EQ(g_bHideLogo, step.expected) << (step.maker ? step.maker : "-") << " " << step.util;
+    }
 
     // A start-up whose keys say nothing leaves it as the last one set it.
     DeleteKey(kMaker);
@@ -381,36 +348,31 @@ TEST_F(SkinSettingsTest, UnusablePictureValuesLeaveTheEarlierOne)
     ASSERT_NO_FATAL_FAILURE(StartUp(CHIP_FAMILY_PRIMARY));
     SetText(kMaker, "Background", "maker.jpg");
 
-    struct Case {
+    // One value of each kind the registry reader tells apart (its own tests
+    // go through the rest).
+    const std::string longest(511, 'p');
+    const struct {
         const char* what;
         DWORD type;
         std::string data;  // stored as is, terminator included where wanted
-        const char* expected;
-    };
-    const std::string cut = std::string(511, 'p');
-    const Case cases[] = {
+        std::string expected;
+    } cases[] = {
         { "empty string", REG_SZ, std::string(1, '\0'), "maker.jpg" },
-        { "no bytes", REG_SZ, std::string(), "maker.jpg" },
         { "512 characters", REG_SZ, std::string(512, 'q') + '\0', "maker.jpg" },
-        { "2000 characters", REG_SZ, std::string(2000, 'r') + '\0', "maker.jpg" },
         { "DWORD", REG_DWORD, std::string(4, '\1'), "maker.jpg" },
         { "binary", REG_BINARY, std::string("bin.png") + '\0', "bin.png" },
         { "no picture", REG_SZ, std::string("<none>") + '\0', "<none>" },
+        // The longest usable value is taken, cut to a path's length.
+        { "511 characters", REG_SZ, longest + '\0', longest.substr(0, QX_SKIN_PATH_CHARS - 1) },
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SetValue(kUtil, "Background", c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
         ASSERT_NO_FATAL_FAILURE(ReadSkin());
-        EXPECT_STREQ(g_szBackground, c.expected) << c.what;
+        EXPECT_EQ(std::string(g_szBackground), c.expected) << c.what;
     }
 
-    // The longest usable value is taken, cut to a path's length.
-    SetText(kUtil, "Background", cut);
-    ASSERT_NO_FATAL_FAILURE(ReadSkin());
-    EXPECT_EQ(std::string(g_szBackground), cut.substr(0, QX_SKIN_PATH_CHARS - 1));
-
     // "<none>" for the normal background says nothing about the 8-bit one.
-    SetText(kUtil, "Background", "<none>");
-    SetText(kUtil, "Background8bpp", "low.bmp");
+    SetTexts({ { kUtil, "Background", "<none>" }, { kUtil, "Background8bpp", "low.bmp" } });
     ASSERT_NO_FATAL_FAILURE(ReadSkin());
     EXPECT_STREQ(g_szBackground, "<none>");
     EXPECT_STREQ(g_szBackground8bpp, "low.bmp");
@@ -419,11 +381,8 @@ TEST_F(SkinSettingsTest, UnusablePictureValuesLeaveTheEarlierOne)
 TEST_F(SkinSettingsTest, KeysWithoutFullAccessCountAsAbsent)
 {
     ASSERT_NO_FATAL_FAILURE(StartUp(CHIP_FAMILY_PRIMARY));
-    SetText(kMaker, "OEMLogo", "maker.png");
-    SetText(kUtil, "OEMLogo", "util.png");
-    SetText(kUtil, "UiStyle", "Classic");
-    SetText(kUtil, "SkinOverride", "ON");
-    SetText(driverKey, "TabIcon", "driver.ico");
+    SetTexts({ { kMaker, "OEMLogo", "maker.png" }, { kUtil, "OEMLogo", "util.png" }, { kUtil, "UiStyle", "Classic" },
+        { kUtil, "SkinOverride", "ON" }, { driverKey, "TabIcon", "driver.ico" } });
 
     ASSERT_NO_FATAL_FAILURE(ReadSkin(kUtil));
     EXPECT_NE(std::find(fullOpens.begin(), fullOpens.end(), kUtil), fullOpens.end()) << "the key was tried";
@@ -436,9 +395,8 @@ TEST_F(SkinSettingsTest, KeysWithoutFullAccessCountAsAbsent)
 TEST_F(SkinSettingsTest, SettingsSurviveStartUpsThatFindNoKeys)
 {
     ASSERT_NO_FATAL_FAILURE(StartUp(CHIP_FAMILY_PRIMARY));
-    SetText(kMaker, "Background", "a.jpg");
-    SetText(kMaker, "UiStyle", "Classic");
-    SetText(kMaker, "URL", "http://maker.example/");
+    SetTexts({ { kMaker, "Background", "a.jpg" }, { kMaker, "UiStyle", "Classic" },
+        { kMaker, "URL", "http://maker.example/" } });
     ASSERT_NO_FATAL_FAILURE(ReadSkin());
 
     // No key at all: nothing changes, not even the look or the address.
@@ -495,67 +453,45 @@ public:
     LoadImageWatch()
         : patch_(qxtest::ProgramModule(), "user32.dll", "LoadImageA", reinterpret_cast<void*>(&Load))
     {
-        s_real = reinterpret_cast<Fn>(patch_.original());
-        Calls().clear();
+        s_real = reinterpret_cast<decltype(&LoadImageA)>(patch_.original());
+        calls.clear();
     }
     bool installed() const { return patch_.installed(); }
-    static std::vector<LoadImageCall>& Calls()
-    {
-        static std::vector<LoadImageCall> calls;
-        return calls;
-    }
+    static inline std::vector<LoadImageCall> calls;
 
 private:
-    typedef HANDLE(WINAPI* Fn)(HINSTANCE, LPCSTR, UINT, int, int, UINT);
     static HANDLE WINAPI Load(HINSTANCE module, LPCSTR name, UINT type, int cx, int cy, UINT flags)
     {
         bool byId = IS_INTRESOURCE(name);
-        Calls().push_back({ module, byId, byId ? std::to_string(reinterpret_cast<ULONG_PTR>(name)) : name, type, cx,
+        calls.push_back({ module, byId, byId ? std::to_string(reinterpret_cast<ULONG_PTR>(name)) : name, type, cx,
             cy, flags });
         return s_real(module, name, type, cx, cy, flags);
     }
-    static Fn s_real;
+    static inline decltype(&LoadImageA) s_real;
     sim::ImportPatch patch_;
 };
-LoadImageWatch::Fn LoadImageWatch::s_real;
 
 // A 32 x 32 icon of one opaque colour, as an .ico file.
 std::vector<BYTE> SolidIconFile(BYTE r, BYTE g, BYTE b)
 {
-    const int side = 32;
-    const DWORD pixels = side * side * 4, mask = side * 4;
-    const DWORD image = sizeof(BITMAPINFOHEADER) + pixels + mask;
-    std::vector<BYTE> file(6 + 16 + image, 0);
-    BYTE* p = file.data();
-    p[2] = 1;  // icon
-    p[4] = 1;  // one image
-    BYTE* entry = p + 6;
-    entry[0] = side;
-    entry[1] = side;
-    entry[4] = 1;   // planes
-    entry[6] = 32;  // bits
-    memcpy(entry + 8, &image, 4);
-    const DWORD offset = 22;
-    memcpy(entry + 12, &offset, 4);
-    BITMAPINFOHEADER bih = {};
-    bih.biSize = sizeof bih;
-    bih.biWidth = side;
-    bih.biHeight = side * 2;  // colour and mask
-    bih.biPlanes = 1;
-    bih.biBitCount = 32;
-    memcpy(p + offset, &bih, sizeof bih);
-    BYTE* px = p + offset + sizeof bih;
-    for (int i = 0; i < side * side; ++i) {
-        px[4 * i] = b;
-        px[4 * i + 1] = g;
-        px[4 * i + 2] = r;
-        px[4 * i + 3] = 0xFF;
+    const DWORD side = 32, offset = 6 + 16, image = sizeof(BITMAPINFOHEADER) + side * side * 4 + side * 4;
+    std::vector<BYTE> file(offset + image, 0);
+    const BYTE directory[] = { 0, 0, 1, 0, 1, 0,  // an icon, one image:
+        side, side, 0, 0, 1, 0, 32, 0 };          // 32 x 32, one plane, 32 bits
+    memcpy(file.data(), directory, sizeof directory);
+    memcpy(&file[14], &image, 4);
+    memcpy(&file[18], &offset, 4);
+    const BITMAPINFOHEADER bih = { sizeof bih, side, side * 2 /* colour and mask */, 1, 32 };
+    memcpy(&file[offset], &bih, sizeof bih);
+    for (DWORD i = 0; i < side * side; ++i) {
+        const BYTE pixel[4] = { b, g, r, 0xFF };
+        memcpy(&file[offset + sizeof bih + 4 * i], pixel, 4);
     }
     return file;
 }
 
-// The colour pixels of an icon, top-down 32-bit, with its width.
-std::vector<DWORD> IconPixels(HICON icon, int* width)
+// The colour pixels of an icon, top-down 32-bit.
+std::vector<DWORD> IconPixels(HICON icon)
 {
     std::vector<DWORD> out;
     ICONINFO info = {};
@@ -576,7 +512,6 @@ std::vector<DWORD> IconPixels(HICON icon, int* width)
     ReleaseDC(nullptr, dc);
     DeleteObject(info.hbmColor);
     DeleteObject(info.hbmMask);
-    *width = bm.bmWidth;
     return out;
 }
 
@@ -588,7 +523,7 @@ protected:
         dir = qxtest::MakeTempDir("tabicon");
         HANDLE builtIn = LoadImageA(g_hInstance, MAKEINTRESOURCEA(IDI_TAB_ICON), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE);
         ASSERT_NE(builtIn, nullptr) << "the module's icon 204";
-        builtInPixels = IconPixels(static_cast<HICON>(builtIn), &builtInWidth);
+        builtInPixels = IconPixels(static_cast<HICON>(builtIn));
         DestroyIcon(static_cast<HICON>(builtIn));
         ASSERT_FALSE(builtInPixels.empty());
     }
@@ -605,10 +540,9 @@ protected:
         LoadImageWatch watch;
         EXPECT_TRUE(watch.installed());
         HICON icon = LoadTabIcon();
-        *calls = LoadImageWatch::Calls();
+        *calls = LoadImageWatch::calls;
         EXPECT_NE(icon, nullptr) << path;
-        int width = 0;
-        std::vector<DWORD> pixels = IconPixels(icon, &width);
+        std::vector<DWORD> pixels = IconPixels(icon);
         if (icon)
             EXPECT_TRUE(DestroyIcon(icon)) << "the caller owns the icon";
         return pixels;
@@ -626,7 +560,6 @@ protected:
 
     std::string dir;
     std::vector<DWORD> builtInPixels;
-    int builtInWidth = 0;
 };
 
 TEST_F(SkinTabIconTest, IconFileIsUsedWhenItLoads)

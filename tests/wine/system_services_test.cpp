@@ -68,33 +68,25 @@ public:
     {
         realOpen_ = reinterpret_cast<decltype(&RegOpenKeyExA)>(open_.original());
         realClose_ = reinterpret_cast<decltype(&RegCloseKey)>(close_.original());
-        opens().clear();
-        live().clear();
+        opens.clear();
+        live.clear();
     }
     bool installed() const { return open_.installed() && close_.installed(); }
-    static std::vector<std::pair<std::string, REGSAM>>& opens()
-    {
-        static std::vector<std::pair<std::string, REGSAM>> list;
-        return list;
-    }
-    static std::set<HKEY>& live()
-    {
-        static std::set<HKEY> keys;
-        return keys;
-    }
+    static inline std::vector<std::pair<std::string, REGSAM>> opens;  // in order
+    static inline std::set<HKEY> live;                                 // opened and not yet closed
 
 private:
     static LONG WINAPI Open(HKEY root, LPCSTR sub, DWORD options, REGSAM access, PHKEY key)
     {
         LONG rc = realOpen_(root, sub, options, access, key);
-        opens().emplace_back(sub ? sub : "<null>", access);
+        opens.emplace_back(sub ? sub : "<null>", access);
         if (rc == ERROR_SUCCESS)
-            live().insert(*key);
+            live.insert(*key);
         return rc;
     }
     static LONG WINAPI Close(HKEY key)
     {
-        live().erase(key);
+        live.erase(key);
         return realClose_(key);
     }
     static inline decltype(&RegOpenKeyExA) realOpen_;
@@ -136,14 +128,11 @@ TEST(OpenRegPathTest, RootNamesLongAndShortInAnyCase)
         TestKey key(root.key, root.sub);
         ASSERT_TRUE(key.ok());
         key.SetText("Root", root.shortName);
-        auto lower = [](std::string s) {
-            CharLowerA(s.data());
-            return s;
-        };
-        EXPECT_EQ(ReadRootValue(std::string(root.shortName) + "\\" + root.sub), root.shortName);
-        EXPECT_EQ(ReadRootValue(std::string(root.longName) + "\\" + root.sub), root.shortName);
-        EXPECT_EQ(ReadRootValue(lower(root.shortName) + "\\" + root.sub), root.shortName);
-        EXPECT_EQ(ReadRootValue(lower(root.longName) + "\\" + root.sub), root.shortName);
+        for (std::string name : { root.shortName, root.longName }) {
+            EXPECT_EQ(ReadRootValue(name + "\\" + root.sub), root.shortName);
+            CharLowerA(name.data());
+            EXPECT_EQ(ReadRootValue(name + "\\" + root.sub), root.shortName);
+        }
     }
 }
 
@@ -170,29 +159,29 @@ TEST(OpenRegPathTest, EachPartIsCheckedBeforeTheWholePath)
     LONG rc = OpenRegPath(("HKCU\\" + sub + "\\Missing\\Deeper\\Leaf").c_str(), KEY_READ, &key);
     EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND);
     // Stops at the first missing part, without trying the full path.
-    EXPECT_EQ(RegOpenLog::opens(),
+    EXPECT_EQ(RegOpenLog::opens,
         (std::vector<std::pair<std::string, REGSAM>> {
             { "Software", KEY_ENUMERATE_SUB_KEYS }, { sub, KEY_ENUMERATE_SUB_KEYS },
             { sub + "\\Missing", KEY_ENUMERATE_SUB_KEYS } }));
-    EXPECT_TRUE(RegOpenLog::live().empty());
+    EXPECT_TRUE(RegOpenLog::live.empty());
 
-    RegOpenLog::opens().clear();
+    RegOpenLog::opens.clear();
     rc = OpenRegPath(("HKCU\\" + sub + "\\Sub\\Leaf").c_str(), KEY_QUERY_VALUE, &key);
     ASSERT_EQ(rc, ERROR_SUCCESS);
-    EXPECT_EQ(RegOpenLog::opens(),
+    EXPECT_EQ(RegOpenLog::opens,
         (std::vector<std::pair<std::string, REGSAM>> { { "Software", KEY_ENUMERATE_SUB_KEYS },
             { sub, KEY_ENUMERATE_SUB_KEYS }, { sub + "\\Sub", KEY_ENUMERATE_SUB_KEYS },
             { sub + "\\Sub\\Leaf", KEY_QUERY_VALUE } }));
     // Only the key handed out is still open.
-    EXPECT_EQ(RegOpenLog::live(), std::set<HKEY> { key });
+    EXPECT_EQ(RegOpenLog::live, std::set<HKEY> { key });
     RegCloseKey(key);
 
     // The last part missing: its own error, from the full path.
-    RegOpenLog::opens().clear();
+    RegOpenLog::opens.clear();
     EXPECT_EQ(OpenRegPath(("HKCU\\" + sub + "\\Nope").c_str(), KEY_READ, &key), ERROR_FILE_NOT_FOUND);
-    ASSERT_FALSE(RegOpenLog::opens().empty());
-    EXPECT_EQ(RegOpenLog::opens().back(), (std::pair<std::string, REGSAM> { sub + "\\Nope", KEY_READ }));
-    EXPECT_TRUE(RegOpenLog::live().empty());
+    ASSERT_FALSE(RegOpenLog::opens.empty());
+    EXPECT_EQ(RegOpenLog::opens.back(), (std::pair<std::string, REGSAM> { sub + "\\Nope", KEY_READ }));
+    EXPECT_TRUE(RegOpenLog::live.empty());
 }
 
 TEST(OpenRegPathTest, LongKeyPaths)
@@ -229,75 +218,58 @@ protected:
             EXPECT_EQ(buffer[i], 0x5A) << "written past the buffer reading " << name;
         return { ok, std::string(buffer, strnlen(buffer, QX_REG_TEXT_BYTES)) };
     }
-    std::pair<BOOL, std::string> Usable(const std::string& text) { return { TRUE, text }; }
-    std::pair<BOOL, std::string> Default() { return { FALSE, "default" }; }
     TestKey key_ { HKEY_CURRENT_USER, "Software\\" + TestKeyName() };
 };
 
-TEST_F(RegValueTest, StringValues)
+// The bytes of a literal without the terminator the compiler adds.
+template <size_t N> std::string Bytes(const char (&text)[N]) { return std::string(text, N - 1); }
+
+TEST_F(RegValueTest, StringAndBinaryValues)
 {
-    key_.SetText("Path", "C:\\skins\\back.jpg");
-    EXPECT_EQ(Read("Path"), Usable("C:\\skins\\back.jpg"));
-    EXPECT_EQ(Read("Missing"), Default());
-    key_.SetText("Empty", "");
-    EXPECT_EQ(Read("Empty"), Default());
-    key_.Set("NoBytes", REG_SZ, "", 0);
-    EXPECT_EQ(Read("NoBytes"), Default());
-    key_.Set("Terminators", REG_SZ, "\0\0", 2);
-    EXPECT_EQ(Read("Terminators"), Default());
-    key_.Set("Unterminated", REG_SZ, "abc", 3);
-    EXPECT_EQ(Read("Unterminated"), Usable("abc"));
-
-    // 511 characters and the terminator are exactly 512 bytes; one more is
-    // too large.
-    key_.SetText("Fits", std::string(511, 'f'));
-    EXPECT_EQ(Read("Fits"), Usable(std::string(511, 'f')));
-    key_.SetText("TooLong", std::string(512, 't'));
-    EXPECT_EQ(Read("TooLong"), Default());
-    key_.SetText("MuchTooLong", std::string(5000, 't'));
-    EXPECT_EQ(Read("MuchTooLong"), Default());
-
-    // Other types are not text.
-    DWORD number = 1;
-    key_.Set("Number", REG_DWORD, &number, sizeof number);
-    EXPECT_EQ(Read("Number"), Default());
-    key_.Set("Expand", REG_EXPAND_SZ, "%TEMP%", 7);
-    EXPECT_EQ(Read("Expand"), Default());
-    key_.Set("Multi", REG_MULTI_SZ, "a\0b\0", 5);
-    EXPECT_EQ(Read("Multi"), Default());
+    const struct {
+        DWORD type;
+        std::string bytes;  // stored as they are
+        BOOL usable;        // else the default is read
+        std::string text;
+    } values[] = {
+        { REG_SZ, Bytes("C:\\skins\\back.jpg\0"), TRUE, "C:\\skins\\back.jpg" },
+        { REG_SZ, Bytes("\0"), FALSE, "" },
+        { REG_SZ, "", FALSE, "" },
+        { REG_SZ, Bytes("\0\0"), FALSE, "" },
+        { REG_SZ, "abc", TRUE, "abc" },
+        // 511 characters and the terminator are exactly 512 bytes; one more
+        // is too large.
+        { REG_SZ, std::string(511, 'f') + '\0', TRUE, std::string(511, 'f') },
+        { REG_SZ, std::string(512, 't') + '\0', FALSE, "" },
+        { REG_SZ, std::string(5000, 't') + '\0', FALSE, "" },
+        // Other types are not text, but binary values are, up to their first zero.
+        { REG_DWORD, Bytes("\1\0\0\0"), FALSE, "" },
+        { REG_EXPAND_SZ, Bytes("%TEMP%\0"), FALSE, "" },
+        { REG_MULTI_SZ, Bytes("a\0b\0\0"), FALSE, "" },
+        { REG_BINARY, Bytes("abc\0def\0"), TRUE, "abc" },
+        { REG_BINARY, "abc", TRUE, "abc" },
+        { REG_BINARY, "x", TRUE, "x" },
+        { REG_BINARY, Bytes("\0abc"), TRUE, "" },
+        { REG_BINARY, "", FALSE, "" },
+        { REG_BINARY, std::string(511, 'b'), TRUE, std::string(511, 'b') },
+        { REG_BINARY, std::string(511, 'b') + '\0', TRUE, std::string(511, 'b') },
+        // All 512 bytes and no zero: no room for a terminator, not usable.
+        { REG_BINARY, std::string(512, 'b'), FALSE, "" },
+        { REG_BINARY, std::string(514, 'b'), FALSE, "" },
+    };
+    for (size_t i = 0; i < std::size(values); ++i) {
+        const std::string name = "Value" + std::to_string(i);
+        key_.Set(name.c_str(), values[i].type, values[i].bytes.data(), values[i].bytes.size());
+        EXPECT_EQ(Read(name.c_str()), (std::pair<BOOL, std::string> { values[i].usable,
+                                          values[i].usable ? values[i].text : "default" }))
+            << name;
+    }
+    EXPECT_EQ(Read("Missing"), (std::pair<BOOL, std::string> { FALSE, "default" }));
 
     // A null default reads as empty.
     char out[QX_REG_TEXT_BYTES] = "x";
     EXPECT_FALSE(ReadRegString(key_.get(), "Missing", out, nullptr));
     EXPECT_STREQ(out, "");
-}
-
-TEST_F(RegValueTest, BinaryValuesAreTextUpToTheirFirstZero)
-{
-    key_.Set("Terminated", REG_BINARY, "abc\0def", 8);
-    EXPECT_EQ(Read("Terminated"), Usable("abc"));
-    key_.Set("NoZero", REG_BINARY, "abc", 3);
-    EXPECT_EQ(Read("NoZero"), Usable("abc"));
-    key_.Set("OneByte", REG_BINARY, "x", 1);
-    EXPECT_EQ(Read("OneByte"), Usable("x"));
-    key_.Set("LeadingZero", REG_BINARY, "\0abc", 4);
-    EXPECT_EQ(Read("LeadingZero"), Usable(""));
-    key_.Set("NoBytes", REG_BINARY, "", 0);
-    EXPECT_EQ(Read("NoBytes"), Default());
-
-    std::string bytes(QX_REG_TEXT_BYTES, 'b');
-    key_.Set("Short", REG_BINARY, bytes.data(), bytes.size() - 1);
-    EXPECT_EQ(Read("Short"), Usable(std::string(511, 'b')));
-    bytes.back() = '\0';
-    key_.Set("FullTerminated", REG_BINARY, bytes.data(), bytes.size());
-    EXPECT_EQ(Read("FullTerminated"), Usable(std::string(511, 'b')));
-    // All 512 bytes and no zero: no room for a terminator, not usable.
-    bytes.back() = 'b';
-    key_.Set("FullNoZero", REG_BINARY, bytes.data(), bytes.size());
-    EXPECT_EQ(Read("FullNoZero"), Default());
-    bytes += "bb";
-    key_.Set("Larger", REG_BINARY, bytes.data(), bytes.size());
-    EXPECT_EQ(Read("Larger"), Default());
 }
 
 TEST_F(RegValueTest, OnOffValues)
@@ -321,7 +293,10 @@ TEST_F(RegValueTest, OnOffValues)
 
 // ---------------------------------------------------------------------------
 
-std::pair<BOOL, std::string> Version(const std::string& file, const char* name, DWORD size = 256)
+using Answer = std::pair<BOOL, std::string>;
+const Answer kNoVersion { FALSE, "" };
+
+Answer Version(const std::string& file, const char* name, DWORD size = 256)
 {
     char out[256];
     memset(out, 0x5A, sizeof out);
@@ -333,11 +308,11 @@ TEST(FileVersionTest, TranslationTableChoosesTheBlock)
 {
     std::string dll = qxtest::ProgramDir() + "qxver_trans.dll";
     ASSERT_EQ(dll[1], ':') << "the test program's path has a drive letter";
-    EXPECT_EQ(Version(dll, "FileVersion"), (std::pair<BOOL, std::string> { TRUE, "7.0.4.7 (de)" }));
-    EXPECT_EQ(Version(dll, "ProductName"), (std::pair<BOOL, std::string> { TRUE, "Qx Versionstest" }));
+    EXPECT_EQ(Version(dll, "FileVersion"), Answer(TRUE, "7.0.4.7 (de)"));
+    EXPECT_EQ(Version(dll, "ProductName"), Answer(TRUE, "Qx Versionstest"));
     // Missing from the translated block: the U.S. English one answers.
-    EXPECT_EQ(Version(dll, "Comments"), (std::pair<BOOL, std::string> { TRUE, "only in the English block" }));
-    EXPECT_EQ(Version(dll, "CompanyName"), (std::pair<BOOL, std::string> { FALSE, "" }));
+    EXPECT_EQ(Version(dll, "Comments"), Answer(TRUE, "only in the English block"));
+    EXPECT_EQ(Version(dll, "CompanyName"), kNoVersion);
 }
 
 TEST(FileVersionTest, WithoutTranslationTheEnglishBlock)
@@ -347,8 +322,8 @@ TEST(FileVersionTest, WithoutTranslationTheEnglishBlock)
     EXPECT_TRUE(GetFileVersion(dll.c_str(), out, sizeof out));
     EXPECT_STREQ(out, "2.5.0.3");
     // A string longer than the buffer is cut to fit.
-    EXPECT_EQ(Version(dll, "LongText", 11), (std::pair<BOOL, std::string> { TRUE, "0123456789" }));
-    EXPECT_EQ(Version(dll, "Missing"), (std::pair<BOOL, std::string> { FALSE, "" }));
+    EXPECT_EQ(Version(dll, "LongText", 11), Answer(TRUE, "0123456789"));
+    EXPECT_EQ(Version(dll, "Missing"), kNoVersion);
 }
 
 TEST(FileVersionTest, BareNamesAreSystemFiles)
@@ -358,14 +333,14 @@ TEST(FileVersionTest, BareNamesAreSystemFiles)
     std::string name = "qxver_" + std::to_string(GetCurrentProcessId()) + ".dll";
     std::string copy = std::string(system) + "\\" + name;
     ASSERT_TRUE(CopyFileA((qxtest::ProgramDir() + "qxver_plain.dll").c_str(), copy.c_str(), FALSE));
-    EXPECT_EQ(Version(name, "FileVersion"), (std::pair<BOOL, std::string> { TRUE, "2.5.0.3" }));
+    EXPECT_EQ(Version(name, "FileVersion"), Answer(TRUE, "2.5.0.3"));
     EXPECT_TRUE(DeleteFileA(copy.c_str()));
 
     // Not looked for in the current directory.
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
     SetCurrentDirectoryA(qxtest::ProgramDir().c_str());
-    EXPECT_EQ(Version("qxver_trans.dll", "FileVersion"), (std::pair<BOOL, std::string> { FALSE, "" }));
+    EXPECT_EQ(Version("qxver_trans.dll", "FileVersion"), kNoVersion);
     SetCurrentDirectoryA(previous);
 }
 
@@ -373,9 +348,9 @@ TEST(FileVersionTest, FilesWithoutVersionAndTheModuleItself)
 {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, sizeof self);
-    EXPECT_EQ(Version(self, "FileVersion"), (std::pair<BOOL, std::string> { FALSE, "" }));
-    EXPECT_EQ(Version(qxtest::ProgramDir() + "no_such_file.dll", "FileVersion"), (std::pair<BOOL, std::string> { FALSE, "" }));
-    EXPECT_EQ(Version("", "FileVersion"), (std::pair<BOOL, std::string> { FALSE, "" }));
+    EXPECT_EQ(Version(self, "FileVersion"), kNoVersion);
+    EXPECT_EQ(Version(qxtest::ProgramDir() + "no_such_file.dll", "FileVersion"), kNoVersion);
+    EXPECT_EQ(Version("", "FileVersion"), kNoVersion);
 
     // The start-up's version trace reads the module's own file.
     ASSERT_NE(qxtest::BuiltDll(), nullptr);
