@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -56,12 +57,9 @@ HLOCAL WINAPI CountingLocalAlloc(UINT flags, SIZE_T bytes)
 
 HLOCAL WINAPI CountingLocalFree(HLOCAL block)
 {
-    for (size_t i = 0; i < g_liveLocalBlocks.size(); ++i) {
-        if (g_liveLocalBlocks[i] == block) {
-            g_liveLocalBlocks.erase(g_liveLocalBlocks.begin() + static_cast<long>(i));
-            break;
-        }
-    }
+    auto live = std::find(g_liveLocalBlocks.begin(), g_liveLocalBlocks.end(), block);
+    if (live != g_liveLocalBlocks.end())
+        g_liveLocalBlocks.erase(live);
     return g_realLocalFree(block);
 }
 
@@ -99,9 +97,23 @@ protected:
         GetDlgItemTextA(dialog, id, text, sizeof text);
         return text;
     }
+    // None of the radios checked, none of the sliders enabled.
+    static void ExpectAllOff(HWND dialog, std::initializer_list<int> radios, std::initializer_list<int> sliders)
+    {
+        for (int id : radios)
+            EXPECT_FALSE(Checked(dialog, id)) << id;
+        for (int id : sliders)
+            EXPECT_FALSE(Enabled(dialog, id)) << id;
+    }
     static LRESULT Position(HWND dialog, int trackbarId)
     {
         return SendMessageA(Item(dialog, trackbarId), TBM_GETPOS, 0, 0);
+    }
+    // The window erases now, children aside.
+    static void EraseNow(HWND window)
+    {
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW | RDW_NOCHILDREN);
+        Pump();
     }
     bool ApplyEnabled() const { return IsWindowEnabled(GetDlgItem(sheet, kSheetApplyButton)) != FALSE; }
 
@@ -198,6 +210,7 @@ protected:
 
 TEST_F(PageDialogTest, StartAsksTheDriverInOrderAndNothingMoreUntilApply)
 {
+    driver().config.maxLevel[QX_TINTRA_EF_NEON_EDGES] = 5;
     InForce(QX_TINTRA_EF_NEON_EDGES, 3);
     Open();
     const std::vector<std::string> start = {
@@ -213,26 +226,7 @@ TEST_F(PageDialogTest, StartAsksTheDriverInOrderAndNothingMoreUntilApply)
     ExpectStartCalls(start);
     EXPECT_EQ(driver().LiveDCs(), 0);
 
-    // Choosing, sliding and switching tabs only touch the page.
-    Click(g_EffectsDlg, IDC_EMBOSS);
-    Slide(g_EffectsDlg, IDC_EMBOSS_SLIDER, 6);
-    ClickTab(1);
-    Click(g_DeblockDlg, IDC_DBLK_COMPLEXPICSMOOTHING);
-    ClickTab(0);
-    ExpectStartCalls(start);
-    EXPECT_TRUE(SetRequests().empty());
-
-    driver().records.clear();
-    PressApply();
-    ExpectOneSet(1, QX_TINTRA_EF_DBLK_COMPLEXPICSMOOTHING, 0);
-}
-
-TEST_F(PageDialogTest, NeonEdgesInForceShowsOnTheArtisticTab)
-{
-    driver().config.maxLevel[QX_TINTRA_EF_NEON_EDGES] = 5;
-    InForce(QX_TINTRA_EF_NEON_EDGES, 3);
-    Open();
-
+    // Neon Edges in force shows on the artistic tab.
     EXPECT_EQ(SendMessageA(Tab(), TCM_GETITEMCOUNT, 0, 0), 2);
     EXPECT_EQ(SendMessageA(Tab(), TCM_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(GetParent(g_EffectsDlg), Tab()) << "the tab dialogs live in the tab control";
@@ -241,14 +235,12 @@ TEST_F(PageDialogTest, NeonEdgesInForceShowsOnTheArtisticTab)
     EXPECT_EQ(g_CurTabDlg, g_EffectsDlg);
 
     EXPECT_TRUE(Checked(g_EffectsDlg, IDC_NEON_EDGES));
-    for (int id : { IDC_EF_NONE, IDC_EMBOSS, IDC_SOFT_FOCUS, IDC_SELECTED_SHARP })
-        EXPECT_FALSE(Checked(g_EffectsDlg, id)) << id;
+    ExpectAllOff(g_EffectsDlg, { IDC_EF_NONE, IDC_EMBOSS, IDC_SOFT_FOCUS, IDC_SELECTED_SHARP },
+        { IDC_EMBOSS_SLIDER, IDC_SOFT_FOCUS_SLIDER, IDC_SHARP_SLIDER });
     EXPECT_TRUE(Enabled(g_EffectsDlg, IDC_NEON_EDGES_SLIDER));
     EXPECT_EQ(Position(g_EffectsDlg, IDC_NEON_EDGES_SLIDER), 3);
     EXPECT_EQ(SendMessageA(Item(g_EffectsDlg, IDC_NEON_EDGES_SLIDER), TBM_GETRANGEMAX, 0, 0), 5);
     EXPECT_EQ(Text(g_EffectsDlg, IDC_NEON_EDGES_LEVEL), "3");
-    for (int id : { IDC_EMBOSS_SLIDER, IDC_SOFT_FOCUS_SLIDER, IDC_SHARP_SLIDER })
-        EXPECT_FALSE(Enabled(g_EffectsDlg, id)) << id;
     EXPECT_FALSE(ApplyEnabled());
 
     // The version text is the module's own file version.
@@ -271,11 +263,22 @@ TEST_F(PageDialogTest, NeonEdgesInForceShowsOnTheArtisticTab)
         EXPECT_EQ(state->instance, g_hInstance);
         EXPECT_EQ(state->imageId, p.image);
         EXPECT_TRUE(state->hasDrawRect);
-        EXPECT_EQ(state->drawRect.left, p.rect[0]);
-        EXPECT_EQ(state->drawRect.top, p.rect[1]);
-        EXPECT_EQ(state->drawRect.width, p.rect[2]);
-        EXPECT_EQ(state->drawRect.height, p.rect[3]);
+        const auto& d = state->drawRect;
+        EXPECT_EQ((std::vector<LONG>{ d.left, d.top, d.width, d.height }), std::vector<LONG>(p.rect, p.rect + 4));
     }
+
+    // Choosing, sliding and switching tabs only touch the page.
+    Click(g_EffectsDlg, IDC_EMBOSS);
+    Slide(g_EffectsDlg, IDC_EMBOSS_SLIDER, 6);
+    ClickTab(1);
+    Click(g_DeblockDlg, IDC_DBLK_COMPLEXPICSMOOTHING);
+    ClickTab(0);
+    ExpectStartCalls(start);
+    EXPECT_TRUE(SetRequests().empty());
+
+    driver().records.clear();
+    PressApply();
+    ExpectOneSet(1, QX_TINTRA_EF_DBLK_COMPLEXPICSMOOTHING, 0);
 }
 
 TEST_F(PageDialogTest, TheEffectInForceChoosesTabAndButton)
@@ -285,19 +288,24 @@ TEST_F(PageDialogTest, TheEffectInForceChoosesTabAndButton)
         DWORD effects;
         int tab;             // selected tab item
         int checkedButton;   // 0: no button of that tab checked
+        bool readFails = false;
     } cases[] = {
         { "Edge Smoothing", 0x100, 1, IDC_DBLK_EDGESMOOTHING },
         { "Emboss with the 0x400 flag", 0x401, 0, IDC_EMBOSS },
         { "two effects at once", 0x101, 1, 0 },
         { "none", 0x000, 0, IDC_EF_NONE },
         { "Complex Picture Smoothing", 0x200, 1, IDC_DBLK_COMPLEXPICSMOOTHING },
+        { "a failed read: none, and no pairs to send", 0x100, 0, IDC_EF_NONE, true },  // last: the failure stays
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ResetPageState();
         driver().records.clear();
         InForce(c.effects, 4);
+        if (c.readFails)
+            driver().config.tintraResults[QX_TINTRA_FN_GET_EFFECTS] = 0;
         Open();
+        EXPECT_EQ(gdwNumEfx, c.readFails ? 0u : 1u);
         HWND shown = c.tab == 0 ? g_EffectsDlg : g_DeblockDlg;
         HWND other = c.tab == 0 ? g_DeblockDlg : g_EffectsDlg;
         EXPECT_EQ(SendMessageA(Tab(), TCM_GETCURSEL, 0, 0), c.tab);
@@ -317,7 +325,10 @@ TEST_F(PageDialogTest, TheEffectInForceChoosesTabAndButton)
         // first pair (also for "none" and for a code with no button).
         driver().records.clear();
         PressApply();
-        ExpectOneSet(1, c.effects & ~0x400u, 4);
+        if (c.readFails)
+            ExpectOneSet(0, 0, 0);
+        else
+            ExpectOneSet(1, c.effects & ~0x400u, 4);
         Close();
     }
 }
@@ -354,18 +365,6 @@ TEST_F(PageDialogTest, KpAdapterWithOnlyDeblockingHasOneTab)
         "GET_EFFECTS -> 1",
     };
     ExpectStartCalls(start);
-}
-
-TEST_F(PageDialogTest, FailedReadShowsNoneAndSendsNoPairs)
-{
-    driver().config.tintraResults[QX_TINTRA_FN_GET_EFFECTS] = 0;
-    Open();
-    EXPECT_EQ(SendMessageA(Tab(), TCM_GETCURSEL, 0, 0), 0);
-    EXPECT_TRUE(Checked(g_EffectsDlg, IDC_EF_NONE));
-    EXPECT_EQ(gdwNumEfx, 0u);
-    driver().records.clear();
-    PressApply();
-    ExpectOneSet(0, 0, 0);
 }
 
 TEST_F(PageDialogTest, LanguageChoosesTheTabTemplatesAndTheGroupBoxFit)
@@ -438,8 +437,8 @@ TEST_F(PageDialogTest, SliderAndRadioChangesLightApplyOnlyForANewChoice)
     // "None" is level 0, and a change until applied.
     Click(g_EffectsDlg, IDC_EF_NONE);
     EXPECT_TRUE(ApplyEnabled());
-    for (int id : { IDC_EMBOSS_SLIDER, IDC_NEON_EDGES_SLIDER, IDC_SOFT_FOCUS_SLIDER, IDC_SHARP_SLIDER })
-        EXPECT_FALSE(Enabled(g_EffectsDlg, id)) << id;
+    ExpectAllOff(
+        g_EffectsDlg, {}, { IDC_EMBOSS_SLIDER, IDC_NEON_EDGES_SLIDER, IDC_SOFT_FOCUS_SLIDER, IDC_SHARP_SLIDER });
     driver().records.clear();
     PressApply();
     ExpectOneSet(1, QX_TINTRA_EF_NONE, 0);
@@ -461,10 +460,8 @@ TEST_F(PageDialogTest, TabSwitchKeepsOneEffectAcrossBothTabs)
     Click(g_EffectsDlg, IDC_NEON_EDGES);
     Slide(g_EffectsDlg, IDC_NEON_EDGES_SLIDER, 7);
     ClickTab(1);
-    for (int id : { IDC_DBLK_NONE, IDC_DBLK_EDGESMOOTHING, IDC_DBLK_COMPLEXPICSMOOTHING })
-        EXPECT_FALSE(Checked(g_DeblockDlg, id)) << id;
-    EXPECT_FALSE(Enabled(g_DeblockDlg, IDC_DBLK_EDGESMOOTHING_SLIDER));
-    EXPECT_FALSE(Enabled(g_DeblockDlg, IDC_DBLK_COMPLEXPICSMOOTHING_SLIDER));
+    ExpectAllOff(g_DeblockDlg, { IDC_DBLK_NONE, IDC_DBLK_EDGESMOOTHING, IDC_DBLK_COMPLEXPICSMOOTHING },
+        { IDC_DBLK_EDGESMOOTHING_SLIDER, IDC_DBLK_COMPLEXPICSMOOTHING_SLIDER });
     EXPECT_TRUE(ApplyEnabled()) << "Neon Edges is still the choice";
 
     // Back without choosing: Neon Edges still stands on its tab.
@@ -476,10 +473,8 @@ TEST_F(PageDialogTest, TabSwitchKeepsOneEffectAcrossBothTabs)
     Click(g_DeblockDlg, IDC_DBLK_EDGESMOOTHING);
     EXPECT_TRUE(Enabled(g_DeblockDlg, IDC_DBLK_EDGESMOOTHING_SLIDER));
     ClickTab(0);
-    for (int id : { IDC_EF_NONE, IDC_EMBOSS, IDC_NEON_EDGES, IDC_SOFT_FOCUS, IDC_SELECTED_SHARP })
-        EXPECT_FALSE(Checked(g_EffectsDlg, id)) << id;
-    for (int id : { IDC_EMBOSS_SLIDER, IDC_NEON_EDGES_SLIDER, IDC_SOFT_FOCUS_SLIDER, IDC_SHARP_SLIDER })
-        EXPECT_FALSE(Enabled(g_EffectsDlg, id)) << id;
+    ExpectAllOff(g_EffectsDlg, { IDC_EF_NONE, IDC_EMBOSS, IDC_NEON_EDGES, IDC_SOFT_FOCUS, IDC_SELECTED_SHARP },
+        { IDC_EMBOSS_SLIDER, IDC_NEON_EDGES_SLIDER, IDC_SOFT_FOCUS_SLIDER, IDC_SHARP_SLIDER });
 
     driver().records.clear();
     PressApply();
@@ -619,30 +614,25 @@ TEST_F(PageDialogTest, ResumeFromSuspendRepaintsAtTheNextErase)
 
     // A suspend alone asks for nothing.
     SendMessageA(page, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
-    RedrawWindow(page, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW | RDW_NOCHILDREN);
-    Pump();
+    EraseNow(page);
     EXPECT_TRUE(shown.empty());
 
     // The page erasing first: one box, then the flag is spent.
     SendMessageA(page, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
-    RedrawWindow(page, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW | RDW_NOCHILDREN);
-    Pump();
+    EraseNow(page);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].owner, nullptr);
     EXPECT_EQ(shown[0].text, "Repainting dialog...");
     EXPECT_EQ(shown[0].caption, "");
     EXPECT_EQ(shown[0].type, static_cast<UINT>(MB_OK));
-    RedrawWindow(page, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW | RDW_NOCHILDREN);
-    Pump();
+    EraseNow(page);
     EXPECT_EQ(shown.size(), 1u);
 
     // A tab dialog erasing first repaints itself, without a box; the page's
     // next erase finds nothing left to do.
     SendMessageA(g_EffectsDlg, WM_POWERBROADCAST, PBT_APMRESUMECRITICAL, 0);
-    RedrawWindow(g_EffectsDlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW | RDW_NOCHILDREN);
-    Pump();
-    RedrawWindow(page, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW | RDW_NOCHILDREN);
-    Pump();
+    EraseNow(g_EffectsDlg);
+    EraseNow(page);
     EXPECT_EQ(shown.size(), 1u);
     EXPECT_EQ(g_bRepaintAfterResume, FALSE);
 }

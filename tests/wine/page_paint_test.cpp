@@ -9,16 +9,13 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "chips.h"
 #include "config/skin_settings.h"
 #include "config/system_services.h"
 #include "controls/picture_control.h"
-#include "driver/chip_family.h"
-#include "driver/driver_key.h"
 #include "driver/escape.h"
 #include "hosting/module.h"
 #include "page/effect_model.h"
@@ -107,20 +104,47 @@ int WINAPI FakeGetDeviceCaps(HDC dc, int index)
     return g_realGetDeviceCaps(dc, index);
 }
 
-template <typename Fn>
-class Watch {
+// Every call above, watched for the whole of one test: the watches pass the
+// calls on, so a test that does not look at them is not disturbed.
+class Watches {
 public:
-    Watch(const char* dll, const char* function, Fn replacement, Fn* real)
-        : patch_(qxtest::ProgramModule(), dll, function, reinterpret_cast<void*>(replacement))
+    Watches()
     {
-        if (real)
-            *real = reinterpret_cast<Fn>(patch_.original());
+        g_found.clear();
+        g_stretches.clear();
+        g_copies.clear();
+        g_shellCalls.clear();
+        g_texts.clear();
+        g_fakeBitsPixel = 0;
+        Add("gdi32.dll", "StretchBlt", &WatchStretchBlt, &g_realStretchBlt);
+        Add("gdi32.dll", "BitBlt", &WatchBitBlt, &g_realBitBlt);
+        Add("gdi32.dll", "TextOutA", &WatchTextOut, &g_realTextOut);
+        Add("gdi32.dll", "GetDeviceCaps", &FakeGetDeviceCaps, &g_realGetDeviceCaps);
+        Add("kernel32.dll", "FindResourceA", &WatchFindResource, &g_realFindResource);
+        Add<decltype(&ShellExecuteA)>("shell32.dll", "ShellExecuteA", &RecordShellExecute, nullptr);
     }
-    bool installed() const { return patch_.installed(); }
+    bool installed() const
+    {
+        return std::all_of(patches_.begin(), patches_.end(), [](const auto& p) { return p->installed(); });
+    }
 
 private:
-    sim::ImportPatch patch_;
+    template <typename Fn>
+    void Add(const char* dll, const char* function, Fn replacement, Fn* real)
+    {
+        patches_.push_back(std::make_unique<sim::ImportPatch>(qxtest::ProgramModule(), dll, function,
+            reinterpret_cast<void*>(replacement)));
+        if (real)
+            *real = reinterpret_cast<Fn>(patches_.back()->original());
+    }
+    std::vector<std::unique_ptr<sim::ImportPatch>> patches_;
 };
+
+// A watched blit's rectangle as text, so a mismatch shows both sides.
+std::string Str(const Blt& b)
+{
+    return std::to_string(b.x) + "," + std::to_string(b.y) + "," + std::to_string(b.cx) + "," + std::to_string(b.cy);
+}
 
 // ---- pictures and DCs -------------------------------------------------------------
 
@@ -165,20 +189,11 @@ private:
     DWORD* bits_ = nullptr;
 };
 
-HBITMAP SolidBitmap(int w, int h, COLORREF colour)
+// A device bitmap of one colour, as the module's loaders hand them over.
+HBITMAP SolidBitmap(int w, int h, COLORREF c)
 {
-    HDC screen = GetDC(nullptr);
-    HBITMAP b = CreateCompatibleBitmap(screen, w, h);
-    HDC dc = CreateCompatibleDC(screen);
-    HGDIOBJ old = SelectObject(dc, b);
-    RECT r = { 0, 0, w, h };
-    HBRUSH brush = CreateSolidBrush(colour);
-    FillRect(dc, &r, brush);
-    DeleteObject(brush);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return b;
+    const std::vector<DWORD> pixels(w * h, (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c));
+    return CreateBitmap(w, h, 1, 32, pixels.data());
 }
 
 // A 24-bit BMP file of one colour.
@@ -212,6 +227,8 @@ int ThreadWindowCount()
     return count;
 }
 
+constexpr COLORREF kUnder = RGB(9, 90, 9);
+
 // ---- the page in a sheet ------------------------------------------------------------
 
 class PagePaint : public qxtest::PageTest {
@@ -219,22 +236,17 @@ protected:
     void SetUp() override
     {
         PageTest::SetUp();
+        ASSERT_TRUE(watches_.installed());
         g_szBackground[0] = g_szBackground8bpp[0] = g_szOEMLogo[0] = g_szOEMLogo8bpp[0] = '\0';
         lstrcpyA(g_szHomePageUrl, QX_DEFAULT_HOME_PAGE_URL);
         g_bHideLogo = FALSE;
         gdwUiStyle = QXLOOK_LUSTRE;
-        g_fakeBitsPixel = 0;
-        g_found.clear();
-        g_stretches.clear();
-        g_copies.clear();
-        g_shellCalls.clear();
-        g_texts.clear();
     }
 
     void TearDown() override
     {
         Close();
-        g_fakeBitsPixel = 0;
+        g_fakeBitsPixel = 0;  // before the metrics are read again
         UpdateDisplayMetrics();
         if (!dir_.empty())
             qxtest::RemoveTree(dir_);
@@ -244,6 +256,27 @@ protected:
     // The page's own erase into `canvas` (without the default erase that
     // the system adds when the page declines); returns the dialog's message
     // result, which must agree with the procedure's.
+    // A canvas of the page's client size.
+    Canvas PageCanvas() const
+    {
+        RECT client;
+        GetClientRect(page, &client);
+        return Canvas(client.right, client.bottom, kUnder);
+    }
+    // The display now has `bits` per pixel, as the page hears it.
+    LRESULT DisplayChange(int bits)
+    {
+        g_fakeBitsPixel = bits;
+        return QxTintraPageDlgProc(page, WM_DISPLAYCHANGE, bits, MAKELPARAM(1024, 768));
+    }
+    void ClickLogo() const
+    {
+        HWND logo = GetDlgItem(page, IDC_LOGO);
+        SendMessageA(logo, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        SendMessageA(logo, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        Pump();
+    }
+
     LONG_PTR Erase(const Canvas& canvas)
     {
         SetWindowLongPtrA(page, DWLP_MSGRESULT, -1);
@@ -283,6 +316,7 @@ protected:
         return effects;
     }
 
+    Watches watches_;
     std::string dir_;
 };
 
@@ -290,8 +324,6 @@ protected:
 
 TEST_F(PagePaint, SmallPicturesAreTiledIntoTheRectangle)
 {
-    Watch<decltype(&StretchBlt)> watch("gdi32.dll", "StretchBlt", &WatchStretchBlt, &g_realStretchBlt);
-    ASSERT_TRUE(watch.installed());
     struct Case {
         int w, h, n;
     } cases[] = {
@@ -315,10 +347,7 @@ TEST_F(PagePaint, SmallPicturesAreTiledIntoTheRectangle)
         size_t k = 0;
         for (int i = 0; i < c.n; ++i)
             for (int j = 0; j < c.n; ++j, ++k) {
-                EXPECT_EQ(g_stretches[k].x, 10 + i * tileW);
-                EXPECT_EQ(g_stretches[k].y, 20 + j * tileH);
-                EXPECT_EQ(g_stretches[k].cx, tileW);
-                EXPECT_EQ(g_stretches[k].cy, tileH);
+                EXPECT_EQ(Str(g_stretches[k]), Str({ 10 + i * tileW, 20 + j * tileH, tileW, tileH, 0 }));
                 EXPECT_EQ(g_stretches[k].mode, COLORONCOLOR);
             }
         EXPECT_EQ(GetStretchBltMode(canvas.dc()), BLACKONWHITE) << "the caller's mode comes back";
@@ -350,13 +379,9 @@ protected:
         item.mask = TCIF_TEXT;
         item.pszText = label;
         ASSERT_EQ(SendMessageA(tab, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)), 0);
-        g_texts.clear();
+        ASSERT_TRUE(watches_.installed());
     }
-    void TearDown() override
-    {
-        DestroyWindow(tab);
-        g_fakeBitsPixel = 0;
-    }
+    void TearDown() override { DestroyWindow(tab); }
 
     // An item 20 pixels high at top 2, as the tab control asks for it.
     void Paint(const Canvas& canvas, UINT action, UINT state)
@@ -373,16 +398,14 @@ protected:
     }
 
     HWND tab = nullptr;
+    Watches watches_;
 };
 
-constexpr COLORREF kUnder = RGB(9, 90, 9);
 // Right of the label, where only the face and the bands are.
 constexpr int kProbeX = 100;
 
 TEST_F(TabItemPaint, SelectedItemGetsGreyBandsDownToItsBottomCoordinate)
 {
-    Watch<decltype(&TextOutA)> watch("gdi32.dll", "TextOutA", &WatchTextOut, &g_realTextOut);
-    ASSERT_TRUE(watch.installed());
     Canvas canvas(120, 40, kUnder);
     SetBkMode(canvas.dc(), OPAQUE);
     Paint(canvas, ODA_DRAWENTIRE, ODS_SELECTED);
@@ -412,49 +435,38 @@ TEST_F(TabItemPaint, SelectedItemGetsGreyBandsDownToItsBottomCoordinate)
 
 TEST_F(TabItemPaint, UnselectedItemsAndFewColoursGetNoBands)
 {
-    Watch<decltype(&TextOutA)> text("gdi32.dll", "TextOutA", &WatchTextOut, &g_realTextOut);
-    ASSERT_TRUE(text.installed());
-    {
-        Canvas canvas(120, 40, kUnder);
-        Paint(canvas, ODA_DRAWENTIRE, 0);
-        for (int row = 2; row < 22; ++row)
-            EXPECT_EQ(canvas.At(kProbeX, row), RGB(235, 235, 235)) << row;
-        EXPECT_EQ(canvas.At(kProbeX, 22), kUnder);
-        EXPECT_EQ(g_texts.size(), 1u);
-    }
-    {
-        // A selection change alone: bands and label, no face fill first.
+    constexpr COLORREF kFace = RGB(235, 235, 235), kWhite = RGB(255, 255, 255);
+    const struct {
+        const char* what;
+        UINT action, state;
+        int bitsPixel;
+        COLORREF top;  // at the item's top row
+        size_t labels;
+    } cases[] = {
+        { "unselected: the plain face", ODA_DRAWENTIRE, 0, 0, kFace, 1 },
+        { "a selection change alone: bands and label, no face fill first", ODA_SELECT, ODS_FOCUS, 0, kWhite, 1 },
+        { "a focus change alone draws nothing", ODA_FOCUS, ODS_FOCUS, 0, kUnder, 0 },
+        { "below 16 bits per pixel the selected item keeps its plain face, the label is drawn again", ODA_DRAWENTIRE,
+            ODS_SELECTED, 8, kFace, 2 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_fakeBitsPixel = c.bitsPixel;
         g_texts.clear();
         Canvas canvas(120, 40, kUnder);
-        Paint(canvas, ODA_SELECT, ODS_FOCUS);
-        EXPECT_EQ(canvas.At(kProbeX, 2), RGB(255, 255, 255));
-        EXPECT_EQ(g_texts.size(), 1u);
-        // A focus change alone draws nothing.
-        g_texts.clear();
-        Canvas untouched(120, 40, kUnder);
-        Paint(untouched, ODA_FOCUS, ODS_FOCUS);
-        EXPECT_EQ(untouched.At(kProbeX, 2), kUnder);
-        EXPECT_TRUE(g_texts.empty());
-    }
-    {
-        // Below 16 bits per pixel the selected item keeps its plain face.
-        Watch<decltype(&GetDeviceCaps)> caps("gdi32.dll", "GetDeviceCaps", &FakeGetDeviceCaps, &g_realGetDeviceCaps);
-        ASSERT_TRUE(caps.installed());
-        g_fakeBitsPixel = 8;
-        g_texts.clear();
-        Canvas canvas(120, 40, kUnder);
-        Paint(canvas, ODA_DRAWENTIRE, ODS_SELECTED);
-        EXPECT_EQ(canvas.At(kProbeX, 2), RGB(235, 235, 235));
-        EXPECT_EQ(canvas.At(kProbeX, 21), RGB(235, 235, 235));
-        EXPECT_EQ(canvas.At(kProbeX, 22), kUnder);
-        EXPECT_EQ(g_texts.size(), 2u) << "the label is drawn again whatever the depth";
+        Paint(canvas, c.action, c.state);
+        EXPECT_EQ(canvas.At(kProbeX, 2), c.top);
+        if (c.top != kWhite) {  // no bands: one colour down to the item's bottom, nothing below
+            for (int row = 3; row < 22; ++row)
+                EXPECT_EQ(canvas.At(kProbeX, row), c.top) << row;
+            EXPECT_EQ(canvas.At(kProbeX, 22), kUnder);
+        }
+        EXPECT_EQ(g_texts.size(), c.labels);
     }
 }
 
 TEST_F(PagePaint, TabLabelsComeFromTheTabItems)
 {
-    Watch<decltype(&TextOutA)> watch("gdi32.dll", "TextOutA", &WatchTextOut, &g_realTextOut);
-    ASSERT_TRUE(watch.installed());
     Open();
     g_texts.clear();
     HWND tab = GetDlgItem(page, IDC_TAB);
@@ -471,7 +483,6 @@ TEST_F(PagePaint, TabLabelsComeFromTheTabItems)
     dis.hwndItem = GetDlgItem(page, IDC_EFFECT_PREVIEW);
     dis.hDC = GetDC(page);
     g_found.clear();
-    Watch<decltype(&FindResourceA)> find("kernel32.dll", "FindResourceA", &WatchFindResource, &g_realFindResource);
     EXPECT_EQ(QxTintraPageDlgProc(page, WM_DRAWITEM, IDC_EFFECT_PREVIEW, reinterpret_cast<LPARAM>(&dis)), TRUE);
     EXPECT_TRUE(g_found.empty()) << "no picture for anything but a whole-item request";
     dis.hwndItem = GetDlgItem(page, IDC_VERSION);
@@ -484,8 +495,6 @@ TEST_F(PagePaint, TabLabelsComeFromTheTabItems)
 
 TEST_F(PagePaint, BackgroundChoiceByDepthStyleAndFileSetting)
 {
-    Watch<decltype(&FindResourceA)> find("kernel32.dll", "FindResourceA", &WatchFindResource, &g_realFindResource);
-    ASSERT_TRUE(find.installed());
     struct Case {
         DWORD style, depth;
         WORD resource;
@@ -505,9 +514,8 @@ TEST_F(PagePaint, BackgroundChoiceByDepthStyleAndFileSetting)
         ASSERT_NE(b, nullptr);
         EXPECT_EQ(slot, b);
         EXPECT_EQ(FoundIds("PNG"), std::vector<WORD>{ c.resource });
-        SIZE size = BitmapSize(b);
-        EXPECT_EQ(size.cx, 460);
-        EXPECT_EQ(size.cy, 429);
+        EXPECT_EQ(BitmapSize(b).cx, 460);
+        EXPECT_EQ(BitmapSize(b).cy, 429);
         // A loaded slot is handed back without looking again.
         g_found.clear();
         EXPECT_EQ(LoadBackgroundImage(&slot, c.depth == 8 ? 32 : 8, "", ""), b);
@@ -518,38 +526,40 @@ TEST_F(PagePaint, BackgroundChoiceByDepthStyleAndFileSetting)
 
     // "<none>" in any case means no background; each depth has its own
     // setting; a file that cannot be loaded falls back to the module's.
-    HBITMAP slot = nullptr;
-    EXPECT_EQ(LoadBackgroundImage(&slot, 16, "", "<NoNe>"), nullptr);
-    EXPECT_EQ(slot, nullptr);
-    g_found.clear();
-    HBITMAP b = LoadBackgroundImage(&slot, 8, "", "<none>");
-    EXPECT_NE(b, nullptr);
-    EXPECT_EQ(FoundIds("PNG"), std::vector<WORD>{ IDB_BKGND_LUSTRE_8BPP });
-    DeleteObject(b);
-    slot = nullptr;
-    EXPECT_EQ(LoadBackgroundImage(&slot, 8, "<none>", ""), nullptr);
-    g_found.clear();
-    b = LoadBackgroundImage(&slot, 32, "", "C:\\no\\such\\picture.png");
-    EXPECT_NE(b, nullptr);
-    EXPECT_EQ(FoundIds("PNG"), std::vector<WORD>{ IDB_BKGND_LUSTRE });
-    DeleteObject(b);
-    slot = nullptr;
-    std::string file = WriteFile("bk.bmp", SolidBmpFile(30, 20, RGB(10, 200, 30)));
-    g_found.clear();
-    b = LoadBackgroundImage(&slot, 32, "", file.c_str());
-    ASSERT_NE(b, nullptr);
-    EXPECT_TRUE(g_found.empty()) << "the file wins over the resource";
-    EXPECT_EQ(BitmapSize(b).cx, 30);
-    DeleteObject(b);
+    const std::string file = WriteFile("bk.bmp", SolidBmpFile(30, 20, RGB(10, 200, 30)));
+    const struct {
+        DWORD depth;
+        const char *few, *many;  // the settings for 8 bits per pixel and for more
+        WORD resource;           // 0: none; 1: the file
+    } settings[] = {
+        { 16, "", "<NoNe>", 0 },
+        { 8, "", "<none>", IDB_BKGND_LUSTRE_8BPP },
+        { 8, "<none>", "", 0 },
+        { 32, "", "C:\\no\\such\\picture.png", IDB_BKGND_LUSTRE },
+        { 32, "", file.c_str(), 1 },
+    };
+    for (const auto& c : settings) {
+        SCOPED_TRACE(std::string(c.few) + "|" + c.many);
+        HBITMAP slot = nullptr;
+        g_found.clear();
+        HBITMAP b = LoadBackgroundImage(&slot, c.depth, c.few, c.many);
+        EXPECT_EQ(slot, b);
+        EXPECT_EQ(b != nullptr, c.resource != 0);
+        if (c.resource > 1)
+            EXPECT_EQ(FoundIds("PNG"), std::vector<WORD>{ c.resource });
+        if (c.resource == 1) {
+            EXPECT_TRUE(g_found.empty()) << "the file wins over the resource";
+            EXPECT_EQ(BitmapSize(b).cx, 30);
+        }
+        if (b)
+            DeleteObject(b);
+    }
 }
 
 TEST_F(PagePaint, BackgroundIsStretchedOnceThenCopiedByUpdateRectangle)
 {
     HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, 90, 70, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
-    Watch<decltype(&StretchBlt)> stretch("gdi32.dll", "StretchBlt", &WatchStretchBlt, &g_realStretchBlt);
-    Watch<decltype(&BitBlt)> copy("gdi32.dll", "BitBlt", &WatchBitBlt, &g_realBitBlt);
-    ASSERT_TRUE(stretch.installed() && copy.installed());
 
     for (BOOL fast : { TRUE, FALSE }) {
         SCOPED_TRACE(fast);
@@ -565,9 +575,8 @@ TEST_F(PagePaint, BackgroundIsStretchedOnceThenCopiedByUpdateRectangle)
         EXPECT_TRUE(stretched);
         ASSERT_NE(slot, loaded);
         EXPECT_EQ(GetObjectType(loaded), 0u) << "the loaded picture is deleted";
-        SIZE size = BitmapSize(slot);
-        EXPECT_EQ(size.cx, 90);
-        EXPECT_EQ(size.cy, 70);
+        EXPECT_EQ(BitmapSize(slot).cx, 90);
+        EXPECT_EQ(BitmapSize(slot).cy, 70);
         ASSERT_EQ(g_stretches.size(), 1u);
         EXPECT_EQ(g_stretches[0].cx, 90);
         EXPECT_EQ(g_stretches[0].mode, fast ? COLORONCOLOR : HALFTONE);
@@ -584,10 +593,7 @@ TEST_F(PagePaint, BackgroundIsStretchedOnceThenCopiedByUpdateRectangle)
         EXPECT_TRUE(PaintBackground(canvas.dc(), window, &slot, &stretched, fast));
         EXPECT_TRUE(g_stretches.empty());
         ASSERT_EQ(g_copies.size(), 1u);
-        EXPECT_EQ(g_copies[0].x, 10);
-        EXPECT_EQ(g_copies[0].y, 20);
-        EXPECT_EQ(g_copies[0].cx, 20);
-        EXPECT_EQ(g_copies[0].cy, 5);
+        EXPECT_EQ(Str(g_copies[0]), "10,20,20,5");
         ValidateRect(window, nullptr);
         DeleteObject(slot);
     }
@@ -599,14 +605,13 @@ TEST_F(PagePaint, PageEraseReportsWhetherABackgroundWasPainted)
     std::string file = WriteFile("green.bmp", SolidBmpFile(46, 43, RGB(10, 200, 30)));
     lstrcpyA(g_szBackground, file.c_str());
     Open();
-    RECT client;
-    GetClientRect(page, &client);
     {
-        Canvas canvas(client.right, client.bottom, kUnder);
+        Canvas canvas = PageCanvas();
+        const int w = canvas.width(), h = canvas.height();
         EXPECT_EQ(Erase(canvas), 1);
         EXPECT_TRUE(g_bBackgroundStretched);
-        EXPECT_EQ(canvas.At(client.right - 1, client.bottom - 1), RGB(10, 200, 30));
-        EXPECT_EQ(canvas.At(client.right / 2, client.bottom / 2), RGB(10, 200, 30));
+        EXPECT_EQ(canvas.At(w - 1, h - 1), RGB(10, 200, 30));
+        EXPECT_EQ(canvas.At(w / 2, h / 2), RGB(10, 200, 30));
     }
     Close();
     EXPECT_EQ(g_hBackgroundBmp, nullptr) << "the page's background goes with it";
@@ -616,31 +621,24 @@ TEST_F(PagePaint, PageEraseReportsWhetherABackgroundWasPainted)
     lstrcpyA(g_szBackground, "<none>");
     lstrcpyA(g_szBackground8bpp, file.c_str());
     Open();
-    Canvas canvas(client.right, client.bottom, kUnder);
+    Canvas canvas = PageCanvas();
     EXPECT_EQ(Erase(canvas), 0);
-    EXPECT_EQ(canvas.At(client.right / 2, client.bottom / 2), kUnder);
+    EXPECT_EQ(canvas.At(canvas.width() / 2, canvas.height() / 2), kUnder);
     EXPECT_EQ(g_hBackgroundBmp, nullptr);
 }
 
 TEST_F(PagePaint, DisplayChangeToFewColoursSwitchesBackgroundFrameAndLogo)
 {
-    Watch<decltype(&GetDeviceCaps)> caps("gdi32.dll", "GetDeviceCaps", &FakeGetDeviceCaps, &g_realGetDeviceCaps);
-    Watch<decltype(&FindResourceA)> find("kernel32.dll", "FindResourceA", &WatchFindResource, &g_realFindResource);
-    ASSERT_TRUE(caps.installed() && find.installed());
     g_fakeBitsPixel = 16;
     Open();
-    RECT client;
-    GetClientRect(page, &client);
-    Canvas canvas(client.right, client.bottom, kUnder);
+    Canvas canvas = PageCanvas();
     Erase(canvas);
     ASSERT_TRUE(g_bBackgroundStretched);
     HWND preview = GetDlgItem(page, IDC_EFFECT_PREVIEW);
     HWND logo = GetDlgItem(page, IDC_LOGO);
     EXPECT_EQ(StateOf(preview)->imageId, IDB_PREVIEW_FRAME);
 
-    g_fakeBitsPixel = 8;
-    g_found.clear();
-    EXPECT_EQ(QxTintraPageDlgProc(page, WM_DISPLAYCHANGE, 8, MAKELPARAM(1024, 768)), TRUE);
+    EXPECT_EQ(DisplayChange(8), TRUE);
     EXPECT_EQ(gdwColorDepth, 8u);
     EXPECT_EQ(g_hBackgroundBmp, nullptr) << "dropped until the next erase";
     EXPECT_FALSE(g_bBackgroundStretched);
@@ -652,8 +650,7 @@ TEST_F(PagePaint, DisplayChangeToFewColoursSwitchesBackgroundFrameAndLogo)
     EXPECT_TRUE(g_bBackgroundStretched);
 
     // Back to many colours: the full pictures again.
-    g_fakeBitsPixel = 16;
-    QxTintraPageDlgProc(page, WM_DISPLAYCHANGE, 16, MAKELPARAM(1024, 768));
+    DisplayChange(16);
     EXPECT_EQ(StateOf(preview)->imageId, IDB_PREVIEW_FRAME);
     EXPECT_EQ(StateOf(logo)->imageId, IDB_LOGO_LUSTRE);
     g_found.clear();
@@ -661,17 +658,13 @@ TEST_F(PagePaint, DisplayChangeToFewColoursSwitchesBackgroundFrameAndLogo)
     EXPECT_EQ(FoundIds("PNG"), std::vector<WORD>{ IDB_BKGND_LUSTRE });
 
     // An OEM's logo files: the 8-bit one where it was made for.
-    std::string big = WriteFile("logo.bmp", SolidBmpFile(40, 30, RGB(1, 1, 200)));
-    std::string small = WriteFile("logo8.bmp", SolidBmpFile(40, 30, RGB(0, 0, 128)));
-    lstrcpyA(g_szOEMLogo, big.c_str());
-    lstrcpyA(g_szOEMLogo8bpp, small.c_str());
-    g_fakeBitsPixel = 8;
-    QxTintraPageDlgProc(page, WM_DISPLAYCHANGE, 8, MAKELPARAM(1024, 768));
+    lstrcpyA(g_szOEMLogo, WriteFile("logo.bmp", SolidBmpFile(40, 30, RGB(1, 1, 200))).c_str());
+    lstrcpyA(g_szOEMLogo8bpp, WriteFile("logo8.bmp", SolidBmpFile(40, 30, RGB(0, 0, 128))).c_str());
+    DisplayChange(8);
     EXPECT_EQ(StateOf(logo)->imageId, -1);
-    EXPECT_STREQ(StateOf(logo)->fileName, small.c_str());
-    g_fakeBitsPixel = 32;
-    QxTintraPageDlgProc(page, WM_DISPLAYCHANGE, 32, MAKELPARAM(1024, 768));
-    EXPECT_STREQ(StateOf(logo)->fileName, big.c_str());
+    EXPECT_STREQ(StateOf(logo)->fileName, g_szOEMLogo8bpp);
+    DisplayChange(32);
+    EXPECT_STREQ(StateOf(logo)->fileName, g_szOEMLogo);
 }
 
 // ---- logo ------------------------------------------------------------------------------
@@ -688,15 +681,12 @@ LRESULT CALLBACK CountLogoMessages(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
 
 TEST_F(PagePaint, LogoLinkHasCursorTooltipAndOpensTheHomePage)
 {
-    Watch<decltype(&ShellExecuteA)> shell("shell32.dll", "ShellExecuteA", &RecordShellExecute, nullptr);
-    ASSERT_TRUE(shell.installed());
     lstrcpyA(g_szHomePageUrl, "http://oem.example/home");
     std::string file = WriteFile("oem.bmp", SolidBmpFile(40, 30, RGB(1, 1, 200)));
     lstrcpyA(g_szOEMLogo, file.c_str());
     Open();
     HWND logo = GetDlgItem(page, IDC_LOGO);
     ASSERT_NE(logo, nullptr);
-    EXPECT_TRUE(IsWindowVisible(logo));
     const PictureControlState* state = StateOf(logo);
     EXPECT_NE(state->hoverCursor, nullptr);
     EXPECT_EQ(state->instance, g_hInstance);
@@ -723,9 +713,7 @@ TEST_F(PagePaint, LogoLinkHasCursorTooltipAndOpensTheHomePage)
 
     // A click on the logo: the picture control reports it, the page opens
     // the address.
-    SendMessageA(logo, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-    SendMessageA(logo, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-    Pump();
+    ClickLogo();
     ASSERT_EQ(g_shellCalls.size(), 1u);
     EXPECT_EQ(g_shellCalls[0].owner, page);
     EXPECT_FALSE(g_shellCalls[0].verb);
@@ -747,9 +735,7 @@ TEST_F(PagePaint, LogoLinkHasCursorTooltipAndOpensTheHomePage)
     logo = GetDlgItem(page, IDC_LOGO);
     EXPECT_EQ(StateOf(logo)->hoverCursor, nullptr);
     EXPECT_EQ(g_hLogoToolTip, nullptr);
-    SendMessageA(logo, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-    SendMessageA(logo, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-    Pump();
+    ClickLogo();
     EXPECT_EQ(g_shellCalls.size(), 1u);
 }
 
@@ -780,8 +766,6 @@ TEST_F(PagePaint, HiddenLogoHasNoTooltipAndHearsNoDisplayChange)
 
 TEST_F(PagePaint, PreviewFollowsTheLevelBandAndAsksTheMaximumEachTime)
 {
-    Watch<decltype(&FindResourceA)> find("kernel32.dll", "FindResourceA", &WatchFindResource, &g_realFindResource);
-    ASSERT_TRUE(find.installed());
     driver().config.maxLevel[QX_TINTRA_EF_EMBOSS] = 8;  // bands of three levels
     InForce(QX_TINTRA_EF_EMBOSS, 0);
     Open();
@@ -839,8 +823,6 @@ TEST_F(PagePaint, PreviewFollowsTheLevelBandAndAsksTheMaximumEachTime)
 
 TEST_F(PagePaint, ReferencePicturesAreDecodedOncePerModule)
 {
-    Watch<decltype(&FindResourceA)> find("kernel32.dll", "FindResourceA", &WatchFindResource, &g_realFindResource);
-    ASSERT_TRUE(find.installed());
     ReleaseReferencePictures();
     InForce(QX_TINTRA_EF_DBLK_EDGESMOOTHING, 4);
     Open();
@@ -868,8 +850,6 @@ TEST_F(PagePaint, ReferencePicturesAreDecodedOncePerModule)
 
 TEST_F(PagePaint, PaintingAcrossManyOpeningsLeaksNothing)
 {
-    Watch<decltype(&ShellExecuteA)> shell("shell32.dll", "ShellExecuteA", &RecordShellExecute, nullptr);
-    ASSERT_TRUE(shell.installed());
     InForce(QX_TINTRA_EF_UNSHARP_MASK, 3);
     // The first page loads what the module keeps (the reference pictures)
     // and what every sheet of the process shares.
@@ -880,10 +860,8 @@ TEST_F(PagePaint, PaintingAcrossManyOpeningsLeaksNothing)
     for (int round = 0; round < 3; ++round) {
         Open();
         ASSERT_NE(g_hLogoToolTip, nullptr);
-        RECT client;
-        GetClientRect(page, &client);
         {
-            Canvas canvas(client.right, client.bottom, kUnder);
+            Canvas canvas = PageCanvas();
             EXPECT_EQ(Erase(canvas), 1);
             EXPECT_EQ(Erase(canvas), 1);
         }
@@ -894,9 +872,7 @@ TEST_F(PagePaint, PaintingAcrossManyOpeningsLeaksNothing)
         RedrawWindow(tab, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
         QxTintraPageDlgProc(page, WM_DISPLAYCHANGE, 32, MAKELPARAM(1024, 768));
         Pump();
-        HWND logo = GetDlgItem(page, IDC_LOGO);
-        SendMessageA(logo, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-        SendMessageA(logo, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        ClickLogo();
         Close();
     }
     EXPECT_EQ(g_shellCalls.size(), 3u);

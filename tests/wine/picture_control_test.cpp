@@ -9,8 +9,9 @@
 #include "hosting/module.h"
 #include "resource.h"
 
+#include <algorithm>
 #include <cstring>
-#include <functional>
+#include <string>
 
 namespace {
 
@@ -19,11 +20,6 @@ constexpr COLORREF kKey = RGB(255, 0, 0);
 constexpr COLORREF kInk = RGB(0, 0, 255);
 constexpr COLORREF kOwnerInk = RGB(250, 250, 0);
 constexpr int kControlId = 777;
-
-using PixelFn = std::function<COLORREF(int x, int y)>;
-
-// A 24-bit BMP file; pixel(x, y) counts y from the top.
-std::vector<BYTE> BmpFile(int w, int h, const PixelFn& pixel) { return qxtest::Bmp24File(w, h, pixel); }
 
 std::vector<BYTE> PaletteBmpFile(int w, int h, const std::vector<COLORREF>& table)
 {
@@ -67,15 +63,19 @@ struct Capture {
         RECT r = { w, h, -1, -1 };
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                if (at(x, y) != kBackground) {
-                    r.left = x < r.left ? x : r.left;
-                    r.top = y < r.top ? y : r.top;
-                    r.right = x + 1 > r.right ? x + 1 : r.right;
-                    r.bottom = y + 1 > r.bottom ? y + 1 : r.bottom;
-                }
+                if (at(x, y) != kBackground)
+                    r = { std::min<LONG>(r.left, x), std::min<LONG>(r.top, y), std::max<LONG>(r.right, x + 1),
+                        std::max<LONG>(r.bottom, y + 1) };
         return r;
     }
 };
+
+// A rectangle as text, so a mismatch shows both sides.
+std::string Str(const RECT& r)
+{
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+        std::to_string(r.bottom);
+}
 
 // Messages the parent received from its controls.
 struct ParentLog {
@@ -181,14 +181,14 @@ protected:
     // point (w / 2, h / 2), ink elsewhere.
     static std::string KeyedPicture(int w, int h)
     {
-        return WriteBmp("keyed.bmp", BmpFile(w, h, [w, h](int x, int y) {
+        return WriteBmp("keyed.bmp", qxtest::Bmp24File(w, h, [w, h](int x, int y) {
             const bool border = x == 0 || y == 0 || x == w - 1 || y == h - 1;
             return border || (x == w / 2 && y == h / 2) ? kKey : kInk;
         }));
     }
     static std::string SolidPicture(int w, int h, COLORREF c = kInk)
     {
-        return WriteBmp("solid.bmp", BmpFile(w, h, [c](int, int) { return c; }));
+        return WriteBmp("solid.bmp", qxtest::Bmp24File(w, h, [c](int, int) { return c; }));
     }
 
     static LRESULT SetFile(HWND control, const std::string& path)
@@ -241,8 +241,6 @@ protected:
         return s;
     }
 
-    void CheckKeyColourAndDither(DWORD style);
-
     static std::string* dir_;
     static HWND parent_;
     qxtest::ResourceCounts before_ = {};
@@ -271,8 +269,7 @@ TEST_F(PictureControl, ClassFieldsAndCreationState)
     EXPECT_EQ(s->imageId, kControlId);
     EXPECT_EQ(s->bitmap, nullptr);
     EXPECT_TRUE(s->enabled);
-    EXPECT_EQ(s->imageRect.right, 50);
-    EXPECT_EQ(s->imageRect.bottom, 40);
+    EXPECT_EQ(Str(s->imageRect), Str({ 0, 0, 50, 40 }));
     EXPECT_EQ(SendMessageA(c, WM_NCHITTEST, 0, 0), HTCLIENT);
     EXPECT_EQ(SendMessageA(c, WM_GETDLGCODE, 0, 0), DLGC_BUTTON);
     EXPECT_EQ(SendMessageA(c, WM_ERASEBKGND, 0, 0), 1);
@@ -288,14 +285,9 @@ TEST_F(PictureControl, ParentInstanceGivesTheLogoOfItsControlId)
     SetWindowLongPtrA(parent_, GWLP_HINSTANCE, own);
     ASSERT_NE(logo, nullptr);
     EXPECT_EQ(State(logo)->instance, qxtest::BuiltDll());
-    SIZE size = PictureSize(logo);
-    EXPECT_EQ(size.cx, 80);
-    EXPECT_EQ(size.cy, 70);
-    const RECT& r = State(logo)->imageRect;
-    EXPECT_EQ(r.left, 40);
-    EXPECT_EQ(r.top, 20);
-    EXPECT_EQ(r.right, 120);
-    EXPECT_EQ(r.bottom, 90);
+    EXPECT_EQ(PictureSize(logo).cx, 80);
+    EXPECT_EQ(PictureSize(logo).cy, 70);
+    EXPECT_EQ(Str(State(logo)->imageRect), Str({ 40, 20, 120, 90 }));
     DestroyWindow(logo);
 }
 
@@ -367,11 +359,7 @@ TEST_F(PictureControl, LayoutPlacesPictureByStyle)
         HWND c = MakeControl(k.style | BMPS_OPAQUE, 60, 40);
         ASSERT_EQ(SetFile(c, picture), 1);
         Repaint();
-        RECT drawn = Read(c).Drawn();
-        EXPECT_EQ(drawn.left, k.x);
-        EXPECT_EQ(drawn.top, k.y);
-        EXPECT_EQ(drawn.right, k.x + 20);
-        EXPECT_EQ(drawn.bottom, k.y + 10);
+        EXPECT_EQ(Str(Read(c).Drawn()), Str({ k.x, k.y, k.x + 20, k.y + 10 }));
         EXPECT_EQ(State(c)->scale, 0) << "a picture that fits is not scaled";
         DestroyWindow(c);
     }
@@ -401,8 +389,7 @@ TEST_F(PictureControl, ShrinkToFitUsesTheSmallerFactor)
     g_log.drawItems.clear();
     Repaint();
     ASSERT_EQ(g_log.drawItems.size(), 1u);
-    const RECT expected = { 10, 11, 39, 30 };
-    EXPECT_TRUE(EqualRect(&g_log.drawItems[0].rcItem, &expected));
+    EXPECT_EQ(Str(g_log.drawItems[0].rcItem), Str({ 10, 11, 39, 30 }));
     EXPECT_EQ(g_log.drawItems[0].itemData, 984u);
 
     // A resize lays out again from the full picture.
@@ -420,7 +407,7 @@ TEST_F(PictureControl, ShrinkToFitUsesTheSmallerFactor)
 
 // ---- owner drawing -----------------------------------------------------------
 
-TEST_F(PictureControl, DrawItemRectangleFollowsTheShrink)
+TEST_F(PictureControl, DrawItemRectangleFollowsTheShrinkOrCoversTheClientArea)
 {
     // The page's preview style: 200 x 160 in 100 x 100 shrinks by 500 per
     // mille to 100 x 80, centred and at the bottom.
@@ -438,10 +425,7 @@ TEST_F(PictureControl, DrawItemRectangleFollowsTheShrink)
     EXPECT_EQ(d.itemState, 0u);
     EXPECT_EQ(d.hwndItem, c);
     EXPECT_EQ(d.itemData, 500u);
-    EXPECT_EQ(d.rcItem.left, 5);
-    EXPECT_EQ(d.rcItem.top, 25);
-    EXPECT_EQ(d.rcItem.right, 83);
-    EXPECT_EQ(d.rcItem.bottom, 82);
+    EXPECT_EQ(Str(d.rcItem), Str({ 5, 25, 83, 82 }));
     EXPECT_GE(g_log.ctlColors, 1);
     Capture shot = Read(c);
     EXPECT_EQ(shot.at(5, 25), kOwnerInk) << "the parent's drawing reaches the screen";
@@ -458,21 +442,17 @@ TEST_F(PictureControl, DrawItemRectangleFollowsTheShrink)
     ASSERT_EQ(g_log.drawItems.size(), 1u);
     EXPECT_EQ(g_log.drawItems[0].itemData, 0u);
     EXPECT_EQ(g_log.drawItems[0].itemState, static_cast<UINT>(ODS_DISABLED));
-    const RECT expected = { 0, 20, 101, 101 };
-    EXPECT_TRUE(EqualRect(&g_log.drawItems[0].rcItem, &expected));
+    EXPECT_EQ(Str(g_log.drawItems[0].rcItem), Str({ 0, 20, 101, 101 }));
     DestroyWindow(c);
-}
 
-TEST_F(PictureControl, OwnerDrawOnlyCopiesTheWholeClientArea)
-{
-    HWND c = MakeControl(BMPS_OWNERDRAWONLY, 40, 30);
+    // Owner drawing only: the parent draws over the whole client area.
+    c = MakeControl(BMPS_OWNERDRAWONLY, 40, 30);
     ASSERT_EQ(SetFile(c, SolidPicture(10, 10)), 1);
-    g_log.fillDrawItem = true;
+    g_log.drawItems.clear();
     Repaint();
     ASSERT_EQ(g_log.drawItems.size(), 1u);
-    const RECT expected = { 0, 0, 41, 31 };
-    EXPECT_TRUE(EqualRect(&g_log.drawItems[0].rcItem, &expected));
-    Capture shot = Read(c);
+    EXPECT_EQ(Str(g_log.drawItems[0].rcItem), Str({ 0, 0, 41, 31 }));
+    shot = Read(c);
     EXPECT_EQ(shot.at(0, 0), kOwnerInk);
     EXPECT_EQ(shot.at(39, 29), kOwnerInk);
     DestroyWindow(c);
@@ -491,45 +471,43 @@ TEST_F(PictureControl, OwnerDrawOnlyCopiesTheWholeClientArea)
 // Background shows through at the dither's set pixels, picture-relative.
 bool DitherShows(int x, int y) { return (y % 4 == 0 && x % 2 == 1) || (y % 4 == 2 && x % 2 == 0); }
 
-void PictureControl::CheckKeyColourAndDither(DWORD style)
+TEST_F(PictureControl, KeyColourAndDitherUnlessOpaque)
 {
-    const int w = 13, h = 11, ox = 10, oy = 5;  // centred in 33 x 21
-    HWND c = MakeControl(style, 33, 21);
-    ASSERT_EQ(SetFile(c, KeyedPicture(w, h)), 1);
-    for (int pass = 0; pass < 2; ++pass) {  // the second paint uses the cached mask
+    for (DWORD style : { 0ul, static_cast<DWORD>(BMPS_NOMASKCACHE) }) {
+        SCOPED_TRACE(style);
+        const int w = 13, h = 11, ox = 10, oy = 5;  // centred in 33 x 21
+        HWND c = MakeControl(style, 33, 21);
+        ASSERT_EQ(SetFile(c, KeyedPicture(w, h)), 1);
+        for (int pass = 0; pass < 2; ++pass) {  // the second paint uses the cached mask
+            Repaint();
+            Capture shot = Read(c);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const bool key = x == 0 || y == 0 || x == w - 1 || y == h - 1 || (x == w / 2 && y == h / 2);
+                    ASSERT_EQ(shot.at(ox + x, oy + y), key ? kBackground : kInk) << x << "," << y << " pass " << pass;
+                }
+            EXPECT_EQ(shot.at(0, 0), kBackground);
+        }
+        EXPECT_EQ(State(c)->mask != nullptr, !(style & BMPS_NOMASKCACHE));
+
+        EnableWindow(c, FALSE);
+        EXPECT_FALSE(State(c)->enabled);
         Repaint();
         Capture shot = Read(c);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const bool key = x == 0 || y == 0 || x == w - 1 || y == h - 1 || (x == w / 2 && y == h / 2);
-                ASSERT_EQ(shot.at(ox + x, oy + y), key ? kBackground : kInk) << x << "," << y << " pass " << pass;
+        for (int y = 1; y < h - 1; ++y)
+            for (int x = 1; x < w - 1; ++x) {
+                if (x == w / 2 && y == h / 2)
+                    continue;
+                ASSERT_EQ(shot.at(ox + x, oy + y), DitherShows(x, y) ? kBackground : kInk) << x << "," << y;
             }
-        EXPECT_EQ(shot.at(0, 0), kBackground);
+
+        EnableWindow(c, TRUE);
+        Repaint();
+        EXPECT_EQ(Read(c).at(ox + 1, oy + 4), kInk) << "enabled again, no dither";
+        DestroyWindow(c);
     }
-    EXPECT_EQ(State(c)->mask != nullptr, !(style & BMPS_NOMASKCACHE));
 
-    EnableWindow(c, FALSE);
-    EXPECT_FALSE(State(c)->enabled);
-    Repaint();
-    Capture shot = Read(c);
-    for (int y = 1; y < h - 1; ++y)
-        for (int x = 1; x < w - 1; ++x) {
-            if (x == w / 2 && y == h / 2)
-                continue;
-            ASSERT_EQ(shot.at(ox + x, oy + y), DitherShows(x, y) ? kBackground : kInk) << x << "," << y;
-        }
-
-    EnableWindow(c, TRUE);
-    Repaint();
-    EXPECT_EQ(Read(c).at(ox + 1, oy + 0 + 4), kInk) << "enabled again, no dither";
-    DestroyWindow(c);
-}
-
-TEST_F(PictureControl, KeyColourAndDitherWithCachedMask) { CheckKeyColourAndDither(0); }
-TEST_F(PictureControl, KeyColourAndDitherWorkedOutPerPaint) { CheckKeyColourAndDither(BMPS_NOMASKCACHE); }
-
-TEST_F(PictureControl, OpaquePictureKeepsItsKeyAndIgnoresDisabling)
-{
+    // An opaque picture keeps its key colour and ignores disabling.
     HWND c = MakeControl(BMPS_OPAQUE, 13, 11);
     ASSERT_EQ(SetFile(c, KeyedPicture(13, 11)), 1);
     Repaint();
@@ -549,7 +527,7 @@ TEST_F(PictureControl, FlipsMirrorThePictureRectangle)
     const int w = 16, h = 12, ox = 4, oy = 2;  // centred in 24 x 16
     auto colour = [](int x, int y) { return RGB(8 * x + 1, 16 * y + 1, 77); };
     HWND c = MakeControl(BMPS_OPAQUE, 24, 16);
-    ASSERT_EQ(SetFile(c, WriteBmp("ramp.bmp", BmpFile(w, h, colour))), 1);
+    ASSERT_EQ(SetFile(c, WriteBmp("ramp.bmp", qxtest::Bmp24File(w, h, colour))), 1);
     for (WORD flip : { 0, BMP_FLIP_VERTICAL, BMP_FLIP_HORIZONTAL, BMP_FLIP_VERTICAL | BMP_FLIP_HORIZONTAL }) {
         EXPECT_EQ(SendMessageA(c, BMPM_SETFLIP, flip, 0), 1);
         Repaint();
@@ -640,11 +618,8 @@ TEST_F(PictureControl, PaletteOfManyColoursAndItsChangeNotice)
     ASSERT_NE(pal, nullptr);
     PALETTEENTRY e[33] = {};
     ASSERT_EQ(GetPaletteEntries(pal, 0, 33, e), 32u);
-    EXPECT_EQ(e[0].peFlags, 0);
-    EXPECT_EQ(e[1].peFlags, 0);
-    EXPECT_EQ(e[2].peFlags, 0);
-    EXPECT_EQ(e[3].peFlags, PC_NOCOLLAPSE);
-    EXPECT_EQ(e[5].peFlags, PC_NOCOLLAPSE);
+    for (int i : { 0, 1, 2, 3, 5 })
+        EXPECT_EQ(e[i].peFlags, i < 3 ? 0 : PC_NOCOLLAPSE) << i;
     EXPECT_EQ(RGB(e[5].peRed, e[5].peGreen, e[5].peBlue), table[5]);
 
     sim::ImportPatch patch(qxtest::ProgramModule(), "gdi32.dll", "UpdateColors",
@@ -674,23 +649,17 @@ struct FailingImport {
     void* replacement;
 };
 
-HBITMAP WINAPI FailCreateCompatibleBitmap(HDC, int, int) { return nullptr; }
-HBITMAP WINAPI FailCreateBitmap(int, int, UINT, UINT, const void*) { return nullptr; }
-HANDLE WINAPI FailCopyImage(HANDLE, UINT, int, int, UINT) { return nullptr; }
-HBITMAP WINAPI FailCreateDIBitmap(HDC, const BITMAPINFOHEADER*, DWORD, const void*, const BITMAPINFO*, UINT)
-{
-    return nullptr;
-}
-HBITMAP WINAPI FailCreateDIBSection(HDC, const BITMAPINFO*, UINT, void**, HANDLE, DWORD) { return nullptr; }
-HDC WINAPI FailCreateCompatibleDC(HDC) { return nullptr; }
+// A stand-in of the import's own signature that always fails.
+template <typename R, typename... Args> R WINAPI Fail(Args...) { return nullptr; }
+template <typename Fn> void* FailingLike(Fn) { return reinterpret_cast<void*>(static_cast<Fn>(&Fail)); }
 
 TEST_F(PictureControl, PaintFailuresReleaseEverything)
 {
     const FailingImport failures[] = {
-        { "gdi32.dll", "CreateCompatibleBitmap", reinterpret_cast<void*>(&FailCreateCompatibleBitmap) },
-        { "gdi32.dll", "CreateCompatibleDC", reinterpret_cast<void*>(&FailCreateCompatibleDC) },
-        { "gdi32.dll", "CreateBitmap", reinterpret_cast<void*>(&FailCreateBitmap) },
-        { "user32.dll", "CopyImage", reinterpret_cast<void*>(&FailCopyImage) },
+        { "gdi32.dll", "CreateCompatibleBitmap", FailingLike(&CreateCompatibleBitmap) },
+        { "gdi32.dll", "CreateCompatibleDC", FailingLike(&CreateCompatibleDC) },
+        { "gdi32.dll", "CreateBitmap", FailingLike(&CreateBitmap) },
+        { "user32.dll", "CopyImage", FailingLike(&CopyImage) },
     };
     const std::string keyed = KeyedPicture(13, 11);
     for (const FailingImport& f : failures) {
@@ -720,23 +689,22 @@ TEST_F(PictureControl, LoadAndShrinkFailuresLeaveNothingBehind)
     const std::string big = SolidPicture(90, 90);
     HWND c = MakeControl(BMPS_SHRINKTOFIT, 40, 30);
     {
-        sim::ImportPatch patch(qxtest::ProgramModule(), "gdi32.dll", "CreateDIBSection",
-            reinterpret_cast<void*>(&FailCreateDIBSection));
+        sim::ImportPatch patch(
+            qxtest::ProgramModule(), "gdi32.dll", "CreateDIBSection", FailingLike(&CreateDIBSection));
         ASSERT_TRUE(patch.installed());
         EXPECT_EQ(SetFile(c, big), 0);
         EXPECT_EQ(State(c)->bitmap, nullptr);
     }
     {
-        sim::ImportPatch patch(qxtest::ProgramModule(), "gdi32.dll", "CreateDIBitmap",
-            reinterpret_cast<void*>(&FailCreateDIBitmap));
+        sim::ImportPatch patch(qxtest::ProgramModule(), "gdi32.dll", "CreateDIBitmap", FailingLike(&CreateDIBitmap));
         ASSERT_TRUE(patch.installed());
         EXPECT_EQ(SendMessageA(c, WM_SIZE, 0, 0), 0);
         EXPECT_EQ(State(c)->bitmap, nullptr);
     }
     {
         // The shrink cannot be made: the picture is kept at full size.
-        sim::ImportPatch patch(qxtest::ProgramModule(), "gdi32.dll", "CreateCompatibleBitmap",
-            reinterpret_cast<void*>(&FailCreateCompatibleBitmap));
+        sim::ImportPatch patch(
+            qxtest::ProgramModule(), "gdi32.dll", "CreateCompatibleBitmap", FailingLike(&CreateCompatibleBitmap));
         EXPECT_EQ(SendMessageA(c, WM_SIZE, 0, 0), 1);
         EXPECT_EQ(PictureSize(c).cx, 90);
         EXPECT_EQ(State(c)->scale, 0);
