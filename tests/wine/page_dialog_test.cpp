@@ -63,19 +63,6 @@ HLOCAL WINAPI CountingLocalFree(HLOCAL block)
     return g_realLocalFree(block);
 }
 
-int ThreadWindowCount()
-{
-    int count = 0;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND, LPARAM param) -> BOOL {
-            ++*reinterpret_cast<int*>(param);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
-    return count;
-}
-
 BOOL WINAPI RecordWinHelp(HWND window, LPCSTR file, UINT command, ULONG_PTR data)
 {
     g_helpCalls.push_back({ window, file ? file : "", command, data });
@@ -655,7 +642,7 @@ TEST_F(PageDialogTest, OpeningAndClosingThePageLeaksNothing)
     ASSERT_TRUE(allocPatch.installed() && freePatch.installed());
     g_liveLocalBlocks.clear();
     const qxtest::ResourceCounts before = qxtest::CurrentCounts();
-    const int windowsBefore = ThreadWindowCount();
+    const int windowsBefore = qxtest::ThreadWindowCount();
     for (int round = 0; round < 3; ++round) {
         Open();
         Click(g_EffectsDlg, IDC_SOFT_FOCUS);
@@ -673,7 +660,7 @@ TEST_F(PageDialogTest, OpeningAndClosingThePageLeaksNothing)
     EXPECT_EQ(after.gdi, before.gdi);
     EXPECT_EQ(after.user, before.user);
     EXPECT_EQ(after.handles, before.handles);
-    EXPECT_EQ(ThreadWindowCount(), windowsBefore) << "no window outlives the sheet";
+    EXPECT_EQ(qxtest::ThreadWindowCount(), windowsBefore) << "no window outlives the sheet";
     EXPECT_TRUE(g_liveLocalBlocks.empty()) << "the tab block goes with its page";
     EXPECT_EQ(driver().LiveDCs(), 0);
 }

@@ -214,19 +214,6 @@ const PictureControlState* StateOf(HWND control)
     return reinterpret_cast<const PictureControlState*>(GetWindowLongPtrA(control, 0));
 }
 
-int ThreadWindowCount()
-{
-    int count = 0;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND, LPARAM param) -> BOOL {
-            ++*reinterpret_cast<int*>(param);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
-    return count;
-}
-
 constexpr COLORREF kUnder = RGB(9, 90, 9);
 
 // ---- the page in a sheet ------------------------------------------------------------
@@ -856,7 +843,7 @@ TEST_F(PagePaint, PaintingAcrossManyOpeningsLeaksNothing)
     Open();
     Close();
     const qxtest::ResourceCounts before = qxtest::CurrentCounts();
-    const int windowsBefore = ThreadWindowCount();
+    const int windowsBefore = qxtest::ThreadWindowCount();
     for (int round = 0; round < 3; ++round) {
         Open();
         ASSERT_NE(g_hLogoToolTip, nullptr);
@@ -881,7 +868,7 @@ TEST_F(PagePaint, PaintingAcrossManyOpeningsLeaksNothing)
     EXPECT_EQ(after.user, before.user);
     EXPECT_EQ(after.handles, before.handles);
     EXPECT_EQ(after.heap, before.heap);
-    EXPECT_EQ(ThreadWindowCount(), windowsBefore) << "the tooltip goes with its page";
+    EXPECT_EQ(qxtest::ThreadWindowCount(), windowsBefore) << "the tooltip goes with its page";
 }
 
 } // namespace

@@ -117,6 +117,19 @@ void PumpMessages()
     }
 }
 
+int ThreadWindowCount()
+{
+    int count = 0;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND, LPARAM param) -> BOOL {
+            ++*reinterpret_cast<int*>(param);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
 void ResetModuleState()
 {
     g_szDisplayDevice[0] = '\0';

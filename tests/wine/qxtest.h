@@ -43,6 +43,8 @@ BOOL CALLBACK CollectPage(HPROPSHEETPAGE page, LPARAM pages);
 HWND OpenSheet(std::vector<HPROPSHEETPAGE>& pages);
 // Dispatches what is queued for this thread's windows.
 void PumpMessages();
+// Top-level windows of this thread (a leak check for windows the page owns).
+int ThreadWindowCount();
 
 // Puts the module's driver-facing globals back as they are at load.
 void ResetModuleState();
