@@ -140,6 +140,48 @@ void ResetModuleState()
     szQxByChipKey[0] = '\0';
 }
 
+void SetReg(HKEY root, const std::string& key, const char* name, DWORD type, const std::string& bytes)
+{
+    HKEY k = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), ERROR_SUCCESS) << key;
+    if (name)
+        EXPECT_EQ(RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())),
+            ERROR_SUCCESS) << name;
+    RegCloseKey(k);
+}
+
+void SetRegText(HKEY root, const std::string& key, const char* name, const std::string& text)
+{
+    SetReg(root, key, name, REG_SZ, std::string(text.c_str(), text.size() + 1));
+}
+
+void DeleteRegTree(HKEY root, const std::string& key)
+{
+    RegDeleteTreeA(root, key.c_str());
+    RegDeleteKeyA(root, key.c_str());
+}
+
+PlayWindows::PlayWindows()
+{
+    recorder.answer = [this](OSVERSIONINFOA* info) -> BOOL {
+        const DWORD size = info->dwOSVersionInfoSize;
+        sizesAsked.push_back(size);
+        const bool extended = size == sizeof(OSVERSIONINFOEXA);
+        if (extended ? extendedFails : (size != sizeof(OSVERSIONINFOA) || basicFails)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        info->dwPlatformId = platform;
+        info->dwMajorVersion = major;
+        info->dwMinorVersion = minor;
+        info->dwBuildNumber = build;
+        lstrcpynA(info->szCSDVersion, csd, sizeof info->szCSDVersion);
+        if (extended)
+            reinterpret_cast<OSVERSIONINFOEXA*>(info)->wServicePackMajor = servicePack;
+        return TRUE;
+    };
+}
+
 std::vector<BYTE> DllResource(int id, LPCSTR type)
 {
     HRSRC res = FindResourceA(BuiltDll(), MAKEINTRESOURCEA(id), type);

@@ -188,6 +188,25 @@ int ThreadWindowCount();
 // Puts the module's driver-facing globals back as they are at load.
 void ResetModuleState();
 
+// Registry values for a test: the key (and its parents) is made on demand;
+// `bytes` are stored as given, SetRegText adds the terminator.
+void SetReg(HKEY root, const std::string& key, const char* name, DWORD type, const std::string& bytes);
+void SetRegText(HKEY root, const std::string& key, const char* name, const std::string& text);
+void DeleteRegTree(HKEY root, const std::string& key);
+
+// Plays a Windows version to GetVersionExA while it lives, and notes the
+// structure sizes it was asked with.
+struct PlayWindows {
+    PlayWindows();
+    DWORD platform = VER_PLATFORM_WIN32_NT, major = 5, minor = 1, build = 2600;
+    const char* csd = "";
+    WORD servicePack = 0;
+    bool extendedFails = false;  // a system that knows only the basic structure
+    bool basicFails = false;
+    std::vector<DWORD> sizesAsked;
+    Recorder<decltype(&GetVersionExA)> recorder { "GetVersionExA" };
+};
+
 // ---- fixtures ------------------------------------------------------------------
 
 // A test whose module talks to a fresh simulated driver.
