@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "chips.h"
+#include "config/skin_settings.h"
 #include "driver/chip_family.h"
 #include "driver/escape.h"
 #include "hosting/module.h"
@@ -34,11 +35,16 @@ void PageTest::SetUp()
         if (found && IS_INTRESOURCE(name) && !IS_INTRESOURCE(type))
             pictures.push_back({ LOWORD(reinterpret_cast<ULONG_PTR>(name)), type });
     };
+    deviceCaps_.answer = [this](HDC dc, int index) {
+        return index == BITSPIXEL && bitsPerPixel ? bitsPerPixel : deviceCaps_.Next(dc, index);
+    };
 }
 
 void PageTest::TearDown()
 {
     Close();
+    bitsPerPixel = 0;  // before the metrics are read again
+    UpdateDisplayMetrics();
     DriverTest::TearDown();
 }
 

@@ -11,6 +11,20 @@
 
 namespace qxtest {
 
+// The rows of the two tabs as the templates hold them: radio button, level
+// slider and level text ("none" has neither); artistic tab first.
+struct EffectRowIds {
+    int tab, radio, slider, level;
+};
+constexpr EffectRowIds kEffectRows[] = {
+    { 0, IDC_EF_NONE, 0, 0 }, { 0, IDC_EMBOSS, IDC_EMBOSS_SLIDER, IDC_EMBOSS_LEVEL },
+    { 0, IDC_NEON_EDGES, IDC_NEON_EDGES_SLIDER, IDC_NEON_EDGES_LEVEL },
+    { 0, IDC_SOFT_FOCUS, IDC_SOFT_FOCUS_SLIDER, IDC_SOFT_FOCUS_LEVEL },
+    { 0, IDC_SELECTED_SHARP, IDC_SHARP_SLIDER, IDC_SHARP_LEVEL }, { 1, IDC_DBLK_NONE, 0, 0 },
+    { 1, IDC_DBLK_EDGESMOOTHING, IDC_DBLK_EDGESMOOTHING_SLIDER, IDC_DBLK_EDGESMOOTHING_LEVEL },
+    { 1, IDC_DBLK_COMPLEXPICSMOOTHING, IDC_DBLK_COMPLEXPICSMOOTHING_SLIDER, IDC_DBLK_COMPLEXPICSMOOTHING_LEVEL },
+};
+
 class PageTest : public DriverTest {
 protected:
     void SetUp() override;
@@ -50,12 +64,15 @@ protected:
     // Pictures was last cleared.
     std::vector<WORD> Pictures(const char* type) const;
     std::vector<std::pair<WORD, std::string>> pictures;
+    // Bits per pixel every GetDeviceCaps(BITSPIXEL) answers; 0: the display's own.
+    int bitsPerPixel = 0;
 
     HWND sheet = nullptr;
     HWND page = nullptr;
 
 private:
     Recorder<decltype(&FindResourceA)> findResource_ { "FindResourceA" };
+    Recorder<decltype(&GetDeviceCaps)> deviceCaps_ { "GetDeviceCaps" };
 };
 
 } // namespace qxtest
