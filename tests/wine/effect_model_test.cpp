@@ -139,7 +139,7 @@ TEST(EffectModel, PreviewBandsAndReferencePictures)
         DWORD level, max;
         int third, half;  // the expected band
     } levels[] = { { 0, 2, 0, 0 }, { 1, 2, 1, 1 }, { 2, 2, 2, 1 }, { 0, 1, 2, 0 }, { 1, 1, 2, 1 }, { 0, 0, 2, 1 },
-        { 5, 0, 2, 1 }, { 1, 7, 0, 0 }, { 2, 7, 1, 0 }, { 3, 7, 1, 0 }, { 4, 7, 2, 1 }, { 1, 4, 0, 0 }, { 2, 4, 1, 1 },
+        { 5, 0, 2, 1 }, { 1, 7, 0, 0 }, { 2, 7, 1, 0 }, { 3, 7, 1, 0 }, { 4, 7, 2, 1 }, { 1, 4, 1, 0 }, { 2, 4, 2, 1 },
         { 2, 5, 1, 0 }, { 3, 5, 1, 1 }, { 0, 0xFFFFFFFF, 2, 1 }, { 0xFFFF, 2, 2, 1 }, { 0x7FFFFFFE, 0xFFFFFFFE, 1, 0 },
         { 0x7FFFFFFF, 0xFFFFFFFE, 1, 1 } };
     for (const auto& e : effects) {
