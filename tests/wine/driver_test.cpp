@@ -306,7 +306,7 @@ TEST_F(DriverKey, PciSearchMatchesDeviceRevisionAndSubsystem)
         // upper case only, so a lower-case name matches any revision and subsystem.
         { 0x51AB, 0x99, 0x1111, 0x2222, "DISPLAY\\0006" }, { 0x5103, 2, 0x5158, 0x100, "<none>" },
         // The subsystem pattern is the subsystem identifier, then its vendor.
-        { 0x5110, 1, 0x5158, 0x0100, "DISPLAY\\0002" }, { 0x5110, 1, 0x5158, 0x0001, "DISPLAY\\0001" }, { 0x5110, 1, 0x0100, 0x5158, "<none>" },
+        { 0x5110, 1, 0x5158, 0x0100, "DISPLAY\\0002" }, { 0x5110, 1, 0x5158, 0x0001, "DISPLAY\\0001" }, { 0x5110, 1, 0x0100, 0x5158, "<none>" }, { 0x5110, 1, 0x1234, 0x0100, "<none>" },
         { 0x5110, 1, 0x5158, 0x0200, "<none>" }, { 0x5111, 1, 0xAAAA, 0xBBBB, "DISPLAY\\0007" }, { 0x5120, 1, 0x5158, 0x100, "DISPLAY\\0010" },
         { 0x5128, 1, 0x5158, 0x100, "<none>" }, { 0x5200, 1, 0x5158, 0x100, "<none>" }, { 0x5400, 1, 0x5158, 0x100, "DISPLAY\\0042" },
         { 0x5300, 0, 0, 0, "<none>" }, { 0x5301, 0, 0, 0, "<none>" }, { 0x5302, 0, 0, 0, "<none>" }, { 0x5303, 0, 0, 0, std::string(255, 'k') },
