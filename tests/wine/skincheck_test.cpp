@@ -11,7 +11,7 @@
 
 namespace {
 
-struct Run {
+struct CheckRun {
     DWORD exitCode = 0xFFFFFFFF;
     std::string out, err;
 };
@@ -28,9 +28,9 @@ std::string ReadPipe(HANDLE pipe)
 
 // Runs qxskincheck with `args` in the source tree; stderr goes to a file so
 // that neither pipe can fill up while the other is read.
-Run Check(const std::string& args)
+CheckRun Check(const std::string& args)
 {
-    Run r;
+    CheckRun r;
     SECURITY_ATTRIBUTES sa = { sizeof sa, nullptr, TRUE };
     HANDLE readOut = nullptr, writeOut = nullptr;
     CreatePipe(&readOut, &writeOut, &sa, 0);
@@ -91,7 +91,7 @@ const char kBroken[] = "--reg docs/sample-skin/broken.reg --cfg docs/sample-skin
 
 TEST(SkinCheck, SampleSkinIsCleanAndEverySettingComesFromItsKey)
 {
-    Run r = Check(kGood);
+    CheckRun r = Check(kGood);
     ASSERT_EQ(r.exitCode, 0u) << r.out << r.err;
     std::map<std::string, std::string> origin; // family/setting -> text
     for (const Row& row : Rows(r.out)) {
@@ -138,7 +138,7 @@ constexpr int kGermanKeysMissing = 11; // of the 13 keys the page reads, [German
 
 TEST(SkinCheck, BrokenSampleIsReportedFindingByFinding)
 {
-    Run r = Check(kBroken);
+    CheckRun r = Check(kBroken);
     EXPECT_EQ(r.exitCode, 1u) << r.err;
     std::map<std::string, int> seen;
     int total = 0;
@@ -199,13 +199,13 @@ TEST(SkinCheck, UnusableFilesStopWithOneLineAndExitTwo)
         SCOPED_TRACE(c.name);
         const std::string path = dir + c.name;
         ASSERT_TRUE(qxtest::WriteFileBytes(path, c.bytes.data(), c.bytes.size()));
-        Run r = Check(c.reg ? "--reg \"" + path + "\"" : "--live --cfg \"" + path + "\"");
+        CheckRun r = Check(c.reg ? "--reg \"" + path + "\"" : "--live --cfg \"" + path + "\"");
         EXPECT_EQ(r.exitCode, 2u) << r.out;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
     for (const char* args : { "--reg \"no such file.reg\"", "--cfg x.cfg", "--live --family 7", "" }) {
-        Run r = Check(args);
+        CheckRun r = Check(args);
         EXPECT_EQ(r.exitCode, 2u) << args << r.out;
     }
     qxtest::RemoveTree(dir);
@@ -214,7 +214,7 @@ TEST(SkinCheck, UnusableFilesStopWithOneLineAndExitTwo)
 TEST(SkinCheck, RendersEachStyleAndLanguageThroughTheDemoHost)
 {
     const std::string dir = qxtest::MakeTempDir("skincheck-render");
-    Run r = Check(std::string(kGood) + " --family 15 --render \"" + dir + "pages\"");
+    CheckRun r = Check(std::string(kGood) + " --family 15 --render \"" + dir + "pages\"");
     ASSERT_EQ(r.exitCode, 0u) << r.out << r.err;
     std::map<std::string, std::vector<BYTE>> pages;
     for (const char* style : { "Lustre", "Classic" }) {
