@@ -16,10 +16,11 @@ if [ "$1" = "--init" ]; then
     fi
     test -f "$WINEPREFIX/system.reg"
     # Without a window manager (Xvfb) the X11 driver waits two seconds for
-    # every managed top-level window to be withdrawn when it goes; windows
-    # it does not manage go at once.
-    if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
-        "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    # every managed top-level window to be withdrawn when it goes. The test
+    # program's windows are left unmanaged, so they go at once; the demo
+    # host's stay managed, with their frames, on a desktop.
+    if ! grep -q 'qx_wine_tests.exe\\\\X11 Driver' "$WINEPREFIX/user.reg" 2>/dev/null; then
+        "$WINE" reg add 'HKCU\Software\Wine\AppDefaults\qx_wine_tests.exe\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
         /usr/lib/wine/wineserver -w
     fi
     exit 0
