@@ -227,14 +227,17 @@ TEST_F(Localization, StartUpsChooseLanguageFileTextsAndHelp)
 
 TEST_F(Localization, NamesPathsAndTextLookups)
 {
-    // "Auto" with an English interface stays "auto" until the loop; other
-    // interface sublanguages map to the main one except Hong Kong's; a
-    // language without texts of its own is English with the locale's short name.
+    // "Auto" with an English interface stays "auto" until the loop; Chinese and
+    // Portuguese go by sublanguage, Hong Kong keeps its own, other sublanguages
+    // map to the main one; a language without texts of its own is English with
+    // the locale's short name.
     char name[QX_LANGUAGE_CHARS] = "auto", abbrev[QX_ABBREV_CHARS] = "junk";
     EXPECT_EQ(ResolveLanguageName(name, abbrev), 0);
     EXPECT_EQ(name + std::string(abbrev) + std::to_string(g_wPrimaryLang), "autowst9");
-    const std::pair<LANGID, const char*> autos[] = { { 0x0C04, "Simplified Chinese ZHH 0C04 0" }, { 0x0807, "German wst 0407 10000" },
-        { 0x0401, "English ENU 0409 0" }, { 0x0000, "English ENU 0409 0" } };
+    const std::pair<LANGID, const char*> autos[] = { { 0x0404, "Traditional Chinese CHT 0404 0" }, { 0x0804, "Simplified Chinese CHS 0804 0" },
+        { 0x0C04, "Simplified Chinese ZHH 0C04 0" }, { 0x0416, "Portuguese Brazilian wst 0416 16000" }, { 0x0816, "Portuguese Standard ws2 0816 8000" },
+        { 0x0807, "German wst 0407 10000" }, { 0x0C0A, "Spanish wst 040A 18000" }, { 0x041F, "Turkish ws2 041F 14000" },
+        { 0x0424, "Slovenian ws2 0424 10000" }, { 0x0411, "Japanese JPN 0411 0" }, { 0x0401, "English ENU 0409 0" }, { 0x0000, "English ENU 0409 0" } };
     for (const auto& [ui, expected] : autos) {
         g_uiLanguage = ui;
         lstrcpyA(name, "Auto");
