@@ -186,10 +186,11 @@ INT_PTR TabDialogProc(int tab, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         OnSliderMoved(hwnd, reinterpret_cast<HWND>(lParam));
         return TRUE;
     case WM_ERASEBKGND:
-        // The tab dialog paints no background of its own; a pending resume
-        // repaint redraws just this dialog.
+        // The tab dialog has no background of its own: the tab control's
+        // body shows through. A pending resume repaint redraws just this dialog.
         if (TakeRepaintAfterResume())
             PostMessageA(hwnd, WSU_MONITOR, WSU_MONITOR_WHOLE, 0);
+        PaintTabBodyUnder(hwnd, reinterpret_cast<HDC>(wParam));
         return TRUE;
     case WM_HELP:
     case WM_CONTEXTMENU:
