@@ -68,6 +68,7 @@ QX_LEDGER_CREATOR(gdi32, CreateRectRgn, kGdi, HRGN, (int a, int b, int c, int d)
 QX_LEDGER_CREATOR(gdi32, CreateRectRgnIndirect, kGdi, HRGN, (const RECT* a), (a))
 QX_LEDGER_CREATOR(gdi32, CreateEllipticRgn, kGdi, HRGN, (int a, int b, int c, int d), (a, b, c, d))
 QX_LEDGER_CREATOR(gdi32, CreateRoundRectRgn, kGdi, HRGN, (int a, int b, int c, int d, int e, int f), (a, b, c, d, e, f))
+QX_LEDGER_CREATOR(gdi32, CreatePolygonRgn, kGdi, HRGN, (const POINT* a, int b, int c), (a, b, c))
 QX_LEDGER_DESTROYER(gdi32, DeleteObject, kGdi, BOOL, (HGDIOBJ a), (a), a)
 QX_LEDGER_DESTROYER(gdi32, DeleteDC, kGdi, BOOL, (HDC a), (a), a)
 
@@ -166,7 +167,7 @@ const Hook kHooks[] = {
     QX_HOOK(gdi32, CreateHatchBrush), QX_HOOK(gdi32, CreatePen), QX_HOOK(gdi32, CreatePenIndirect),
     QX_HOOK(gdi32, CreateFontIndirectA), QX_HOOK(gdi32, CreatePalette), QX_HOOK(gdi32, CreateHalftonePalette),
     QX_HOOK(gdi32, CreateRectRgn), QX_HOOK(gdi32, CreateRectRgnIndirect), QX_HOOK(gdi32, CreateEllipticRgn),
-    QX_HOOK(gdi32, CreateRoundRectRgn), QX_HOOK(gdi32, DeleteObject), QX_HOOK(gdi32, DeleteDC),
+    QX_HOOK(gdi32, CreateRoundRectRgn), QX_HOOK(gdi32, CreatePolygonRgn), QX_HOOK(gdi32, DeleteObject), QX_HOOK(gdi32, DeleteDC),
     QX_HOOK(user32, GetDC), QX_HOOK(user32, GetWindowDC), QX_HOOK(user32, GetDCEx), QX_HOOK(user32, ReleaseDC),
     QX_HOOK(user32, LoadBitmapA), QX_HOOK(user32, CreateIconIndirect), QX_HOOK(user32, DestroyIcon),
     QX_HOOK(user32, DestroyCursor), QX_HOOK(user32, LoadImageA), QX_HOOK(user32, CopyImage),
