@@ -18,7 +18,7 @@ if [ "$1" = "--init" ]; then
     # No visual style: Windows gives a page of a module without a
     # common-controls 6 manifest (this one) the classic controls, on the
     # button face, even inside a themed sheet. Wine would theme them.
-    # README.md, "How the page looks", says more.
+    # README.md, "Gallery", says more.
     if ! grep -q '^"ThemeActive"="0"' "$WINEPREFIX/user.reg" 2>/dev/null; then
         "$WINE" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' \
             /v ThemeActive /d 0 /f >/dev/null 2>&1
