@@ -419,6 +419,22 @@ INT_PTR OnMain_WM_DISPLAYCHANGE(HWND page, WPARAM wParam, LPARAM lParam)
     return TRUE;
 }
 
+void PaintTabBodyUnder(HWND child, HDC dc)
+{
+    HWND tabControl = GetParent(child);
+    if (!tabControl || !dc)
+        return;
+    // What the tab control would paint itself, in the dialog's coordinates:
+    // its background, then its client area.
+    POINT origin = { 0, 0 };
+    MapWindowPoints(child, tabControl, &origin, 1);
+    POINT previous;
+    OffsetViewportOrgEx(dc, -origin.x, -origin.y, &previous);
+    SendMessageA(tabControl, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    SendMessageA(tabControl, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    SetViewportOrgEx(dc, previous.x, previous.y, nullptr);
+}
+
 BOOL OnMain_LogoCommand(HWND page, int controlId)
 {
     if (controlId != IDC_LOGO && controlId != IDC_LOGO_CLASSIC)
