@@ -1,0 +1,326 @@
+// The module as its hosts use it for their whole life: loaded and unloaded
+// again and again, initialised again within one load, by both roads, and
+// with every creation call it makes failing once in turn. Each load maps a
+// copy of QXTINTRA.dll under a name of its own (the harness keeps the
+// original loaded), so that FreeLibrary really unloads it; the harness's
+// driver and message boxes are wired into the copy, and the ledger counts
+// through the copy's imports, C runtime and thread emulation included.
+#include "qxtest.h"
+
+#include <shlobj.h>
+
+#include <memory>
+#include <set>
+
+#include "handle_ledger.h"
+#include "hosting/shell_extension.h"
+#include "resource.h"
+
+namespace {
+
+using qxtest::Recorder;
+
+using InitFn = DWORD(WINAPI*)(DWORD, LPCSTR, LPSTR, DWORD*);
+using AddPagesFn = DWORD(WINAPI*)(LPCSTR, LPFNADDPROPSHEETPAGE, LPARAM, DWORD*);
+using UnInitFn = DWORD(WINAPI*)(DWORD);
+using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFn = HRESULT(WINAPI*)();
+
+// What the harness put into the built DLL's import slot of `function`.
+void* HarnessSlot(const char* function)
+{
+    void* slot = sim::PatchImport(qxtest::BuiltDll(), nullptr, function, nullptr);
+    sim::PatchImport(qxtest::BuiltDll(), nullptr, function, slot);
+    return slot;
+}
+
+// The skin keys below HKLM\Software\Qx are read from a key of this test's own
+// below HKCU instead, so that suites running beside it never see its values.
+const std::string kSkinBase = "Software\\QxTintraLifecycle" + std::to_string(GetCurrentProcessId());
+
+// One load of the copy, with the harness and the skin redirection in its
+// import table; unloaded at the end.
+class Load {
+public:
+    explicit Load(const std::string& path) : module(LoadLibraryA(path.c_str()))
+    {
+        if (!module)
+            return;
+        for (const char* f : { "ExtEscape", "CreateDCA", "DeleteDC", "MessageBoxA" })
+            patches_.push_back(std::make_unique<sim::ImportPatch>(module, nullptr, f, HarnessSlot(f)));
+        ledger_ = std::make_unique<qxtest::ModuleLedger>(module);
+        skin_ = std::make_unique<Recorder<decltype(&RegOpenKeyExA)>>("RegOpenKeyExA", module);
+        skin_->answer = [this](HKEY root, LPCSTR sub, DWORD options, REGSAM access, PHKEY out) {
+            if (root == HKEY_LOCAL_MACHINE && sub && (!lstrcmpiA(sub, "Software") || !_strnicmp(sub, "Software\\Qx", 11)))
+                return skin_->Next(HKEY_CURRENT_USER, (kSkinBase + (sub + 8)).c_str(), options, access, out);
+            return skin_->Next(root, sub, options, access, out);
+        };
+    }
+    // Unloaded with the ledger still in place, so that what the library
+    // entry gives back on its way out is counted; the patches then find no
+    // import table to put back.
+    ~Load()
+    {
+        if (module)
+            FreeLibrary(module);
+    }
+    template <typename Fn> Fn Export(const char* name) const { return reinterpret_cast<Fn>(GetProcAddress(module, name)); }
+
+    const HMODULE module;
+
+private:
+    std::vector<std::unique_ptr<sim::ImportPatch>> patches_;
+    std::unique_ptr<qxtest::ModuleLedger> ledger_;
+    std::unique_ptr<Recorder<decltype(&RegOpenKeyExA)>> skin_;
+};
+
+enum class Road { Utility, Shell };
+
+// The sheets are children of a host window that lives as long as the
+// process: Wine waits up to two seconds for a window manager that Xvfb does
+// not have whenever a top-level window goes away; a child window goes at
+// once, and the page inside paints the same.
+HWND Host()
+{
+    static HWND host = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 600,
+        nullptr, nullptr, nullptr, nullptr);
+    return host;
+}
+
+HWND OpenChildSheet(std::vector<HPROPSHEETPAGE>& pages)
+{
+    PROPSHEETHEADERA header = { sizeof header, PSH_MODELESS | PSH_NOCONTEXTHELP | PSH_USECALLBACK, Host() };
+    header.nPages = static_cast<UINT>(pages.size());
+    header.phpage = pages.data();
+    header.pfnCallback = [](HWND, UINT message, LPARAM templ) {
+        if (message == PSCB_PRECREATE) {
+            // DLGTEMPLATEEX keeps its style two words further on.
+            auto* words = reinterpret_cast<WORD*>(templ);
+            auto* style = reinterpret_cast<DWORD*>(words[1] == 0xFFFF ? words + 6 : words);
+            *style = (*style & ~(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME)) | WS_CHILD | WS_VISIBLE;
+        }
+        return 0;
+    };
+    HWND sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
+    qxtest::PumpMessages();
+    return sheet;
+}
+
+class LifecycleTest : public qxtest::DriverTest {
+protected:
+    void SetUp() override
+    {
+        DriverTest::SetUp();
+        ConfigureSupportedDriver();
+        Host();
+        qxtest::PumpMessages();
+        dir_ = qxtest::MakeTempDir("lifecycle");
+        copy_ = dir_ + "\\qxlife.dll";
+        ASSERT_TRUE(CopyFileA((qxtest::ProgramDir() + "QXTINTRA.dll").c_str(), copy_.c_str(), FALSE));
+        // An OEM's background and logo files: the page reads, maps and
+        // decodes them at every opening.
+        for (auto [value, id, type] : { std::tuple{ "Background", IDB_BKGND_LUSTRE, "PNG" }, { "OEMLogo", IDB_EF_NONE, "JPG" } }) {
+            const std::string file = dir_ + "\\" + value + "." + type;
+            const std::vector<BYTE> bytes = qxtest::DllResource(id, type);
+            ASSERT_TRUE(qxtest::WriteFileBytes(file, bytes.data(), bytes.size()));
+            SetSkin(value, file);
+        }
+        SetSkin("UiStyle", "Lustre");
+    }
+    void SetSkin(const char* value, const std::string& text)
+    {
+        RegSetKeyValueA(HKEY_CURRENT_USER, (kSkinBase + "\\Qx\\QxTintra").c_str(), value, REG_SZ, text.c_str(),
+            static_cast<DWORD>(text.size() + 1));
+    }
+    void TearDown() override
+    {
+        RegDeleteTreeA(HKEY_CURRENT_USER, kSkinBase.c_str());
+        qxtest::RemoveTree(dir_);
+        DriverTest::TearDown();
+    }
+
+    // Opens the page by one road as its host does, paints it, closes it and
+    // lets go. "shown": the page with its picture controls; "empty": a page
+    // was added but its dialog could not be built; "refused": no page.
+    static std::string Cycle(const Load& load, Road road, LPCSTR device)
+    {
+        std::vector<HPROPSHEETPAGE> pages;
+        const LPARAM collect = reinterpret_cast<LPARAM>(&pages);
+        IShellExtInit* handler = nullptr;
+        if (road == Road::Utility) {
+            char name[128];
+            DWORD info[24] = { 100 };
+            if (load.Export<InitFn>("QxUtilityInit")(0, device, name, info) == 0)
+                load.Export<AddPagesFn>("QxUtilityAddPages")(device, qxtest::CollectPage, collect, info);
+        } else {
+            IClassFactory* factory = nullptr;
+            load.Export<GetClassObjectFn>("DllGetClassObject")(CLSID_QxTintraPropSheet, IID_IClassFactory,
+                reinterpret_cast<void**>(&factory));
+            if (factory && SUCCEEDED(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&handler))))
+                handler->Initialize(nullptr, nullptr, nullptr);
+            IShellPropSheetExt* sheetExt = nullptr;
+            if (handler && SUCCEEDED(handler->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&sheetExt)))) {
+                sheetExt->AddPages(qxtest::CollectPage, collect);
+                sheetExt->Release();
+            }
+            if (factory)
+                factory->Release();
+        }
+        char preview[32] = "";
+        const bool added = !pages.empty();
+        if (added) {
+            HWND sheet = OpenChildSheet(pages);
+            HWND page = sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr;
+            MSG stray;
+            if (page) {
+                RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+                GetClassNameA(GetDlgItem(page, IDC_EFFECT_PREVIEW), preview, sizeof preview);
+                // A display change reloads the pictures; whatever the page
+                // posts must reach a window, not the thread's queue.
+                SendMessageA(page, WM_DISPLAYCHANGE, 32, MAKELPARAM(1280, 1024));
+                if (PeekMessageA(&stray, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
+                    lstrcpyA(preview, "posted to no window");
+            }
+            if (sheet)
+                DestroyWindow(sheet);
+            qxtest::PumpMessages();
+        }
+        if (road == Road::Utility) {
+            load.Export<UnInitFn>("QxUtilityUnInit")(0);
+        } else {
+            if (handler)
+                handler->Release();
+            EXPECT_EQ(load.Export<CanUnloadNowFn>("DllCanUnloadNow")(), S_OK);
+        }
+        return !added ? "refused" : lstrcmpA(preview, "QxUtlBmp") == 0 ? "shown" : "empty";
+    }
+
+    std::set<std::string> DevicesOpened() const
+    {
+        return { sim::Driver::Instance().dcOpened.begin(), sim::Driver::Instance().dcOpened.end() };
+    }
+
+    std::string dir_, copy_;
+};
+
+// Ten loads; in each the host utility opens the page twice (initialised
+// again after QxUtilityUnInit, the second time in the "Classic" style) and
+// the shell once. The utility's request without a name stays on the device
+// it named last; the shell's is for the primary display ("").
+TEST_F(LifecycleTest, TenLoadsLeaveNothingBehind)
+{
+    const struct Round {
+        Road road;
+        const char* style;
+        LPCSTR device;
+        const char* opened;
+    } rounds[] = {
+        { Road::Utility, "Lustre", "\\\\.\\DISPLAY2", "\\\\.\\DISPLAY2" },
+        { Road::Utility, "Classic", nullptr, "\\\\.\\DISPLAY2" },
+        { Road::Shell, "Lustre", nullptr, "" },
+    };
+    const qxtest::ResourceCounts before = qxtest::CurrentCounts();
+    const int windows = qxtest::ThreadWindowCount();
+    for (int n = 1; n <= 10; ++n) {
+        SCOPED_TRACE("load " + std::to_string(n));
+        {
+            Load load(copy_);
+            ASSERT_NE(load.module, nullptr);
+            for (const Round& r : rounds) {
+                SetSkin("UiStyle", r.style);
+                driver().dcOpened.clear();
+                EXPECT_EQ(Cycle(load, r.road, r.device), "shown") << "round " << &r - rounds;
+                EXPECT_EQ(DevicesOpened(), std::set<std::string>{ r.opened }) << "round " << &r - rounds;
+            }
+        }
+        EXPECT_EQ(qxtest::CurrentCounts(), before);
+        EXPECT_EQ(qxtest::ThreadWindowCount(), windows);
+        EXPECT_EQ(driver().LiveDCs(), 0);
+    }
+}
+
+// One creation import of the module, counted and made to fail once.
+struct Failing {
+    virtual ~Failing() = default;
+    virtual int Calls() const = 0;
+    virtual void FailOnly(int nth) = 0;
+};
+
+template <typename Fn, typename Value> struct FailingImport final : Failing {
+    FailingImport(const char* name, HMODULE module, Value failure) : recorder(name, module), failure(failure) {}
+    int Calls() const override { return recorder.calls; }
+    void FailOnly(int nth) override { recorder.Fail(nth, failure, true); }
+    Recorder<Fn> recorder;
+    Value failure;
+};
+
+// Every creation import a cycle reaches (the module makes no fonts and no
+// regions), with the failure it answers and the one outcome besides "shown"
+// such a failure may end in: a display DC that cannot be made fails the
+// support check; a picture control without its record fails its creation,
+// and with it the page's dialog.
+struct Fault {
+    const char* name;
+    std::unique_ptr<Failing> (*make)(HMODULE);
+    const char* otherwise;
+};
+
+#define QX_FAULT(fn, failure, otherwise) \
+    Fault { #fn, [](HMODULE m) -> std::unique_ptr<Failing> { \
+        return std::make_unique<FailingImport<decltype(&::fn), decltype(failure)>>(#fn, m, failure); }, otherwise }
+
+const Fault kFaults[] = {
+    QX_FAULT(CreateDCA, nullptr, "refused"),
+    QX_FAULT(CreateCompatibleDC, nullptr, "shown"),
+    QX_FAULT(GetWindowDC, nullptr, "shown"),
+    QX_FAULT(BeginPaint, nullptr, "shown"),
+    QX_FAULT(CreateCompatibleBitmap, nullptr, "shown"),
+    QX_FAULT(CreateBitmap, nullptr, "shown"),
+    QX_FAULT(CreateDIBSection, nullptr, "shown"),
+    QX_FAULT(CreateDIBitmap, nullptr, "shown"),
+    QX_FAULT(CreateSolidBrush, nullptr, "shown"),
+    QX_FAULT(CreatePalette, nullptr, "shown"),
+    QX_FAULT(LoadImageA, nullptr, "shown"),
+    QX_FAULT(FindFirstFileA, INVALID_HANDLE_VALUE, "shown"),
+    QX_FAULT(CreateFileA, INVALID_HANDLE_VALUE, "shown"),
+    QX_FAULT(CreateFileMappingA, nullptr, "shown"),
+    QX_FAULT(MapViewOfFile, nullptr, "shown"),
+    QX_FAULT(RegOpenKeyExA, static_cast<LONG>(ERROR_ACCESS_DENIED), "shown"),
+    QX_FAULT(HeapAlloc, nullptr, "empty"),
+    QX_FAULT(LocalAlloc, nullptr, "shown"),
+    QX_FAULT(CreateWindowExA, nullptr, "shown"),
+    QX_FAULT(CreateDialogParamA, nullptr, "shown"),
+};
+
+// Each case is a fresh load whose Nth call of one import fails, for every N
+// an undisturbed cycle reaches; after the unload everything is back.
+TEST_F(LifecycleTest, EveryCreationCallFailingOnceInTurn)
+{
+    const qxtest::ResourceCounts before = qxtest::CurrentCounts();
+    int cases = 0;
+    for (const Fault& f : kFaults) {
+        int reached;
+        {
+            Load load(copy_);
+            auto failing = f.make(load.module);
+            ASSERT_EQ(Cycle(load, Road::Utility, nullptr), "shown") << f.name;
+            reached = failing->Calls();
+        }
+        EXPECT_GT(reached, 0) << f.name << " is not reached by a cycle";
+        for (int n = 1; n <= reached; ++n, ++cases) {
+            SCOPED_TRACE(std::string(f.name) + " call " + std::to_string(n));
+            {
+                Load load(copy_);
+                auto failing = f.make(load.module);
+                failing->FailOnly(n);
+                const std::string outcome = Cycle(load, Road::Utility, nullptr);
+                EXPECT_TRUE(outcome == "shown" || outcome == f.otherwise) << outcome;
+            }
+            EXPECT_EQ(qxtest::CurrentCounts(), before);
+            EXPECT_EQ(driver().LiveDCs(), 0);
+        }
+    }
+    RecordProperty("cases", cases);
+}
+
+} // namespace
