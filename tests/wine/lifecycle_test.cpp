@@ -13,18 +13,13 @@
 #include <set>
 
 #include "handle_ledger.h"
+#include "hosting/module.h"
 #include "hosting/shell_extension.h"
 #include "resource.h"
 
 namespace {
 
 using qxtest::Recorder;
-
-using InitFn = DWORD(WINAPI*)(DWORD, LPCSTR, LPSTR, DWORD*);
-using AddPagesFn = DWORD(WINAPI*)(LPCSTR, LPFNADDPROPSHEETPAGE, LPARAM, DWORD*);
-using UnInitFn = DWORD(WINAPI*)(DWORD);
-using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFn = HRESULT(WINAPI*)();
 
 // What the harness put into the built DLL's import slot of `function`.
 void* HarnessSlot(const char* function)
@@ -38,8 +33,14 @@ void* HarnessSlot(const char* function)
 // below HKCU instead, so that suites running beside it never see its values.
 const std::string kSkinBase = "Software\\QxTintraLifecycle" + std::to_string(GetCurrentProcessId());
 
+void SetSkin(const char* value, const std::string& text)
+{
+    RegSetKeyValueA(HKEY_CURRENT_USER, (kSkinBase + "\\Qx\\QxTintra").c_str(), value, REG_SZ, text.c_str(),
+        static_cast<DWORD>(text.size() + 1));
+}
+
 // One load of the copy, with the harness and the skin redirection in its
-// import table; unloaded at the end.
+// import table.
 class Load {
 public:
     explicit Load(const std::string& path) : module(LoadLibraryA(path.c_str()))
@@ -74,8 +75,6 @@ private:
     std::unique_ptr<Recorder<decltype(&RegOpenKeyExA)>> skin_;
 };
 
-enum class Road { Utility, Shell };
-
 // The sheets are children of a host window that lives as long as the
 // process: Wine waits up to two seconds for a window manager that Xvfb does
 // not have whenever a top-level window goes away; a child window goes at
@@ -106,6 +105,66 @@ HWND OpenChildSheet(std::vector<HPROPSHEETPAGE>& pages)
     return sheet;
 }
 
+enum class Road { Utility, Shell };
+
+// Opens the page by one road as its host does, paints it, changes the display
+// mode, closes it and lets go. "shown": the page with its picture controls;
+// "empty": a page was added but its dialog could not be built; "refused": no
+// page; "stray post": the page posted to no window.
+std::string Cycle(const Load& load, Road road, LPCSTR device = nullptr)
+{
+    std::vector<HPROPSHEETPAGE> pages;
+    const LPARAM collect = reinterpret_cast<LPARAM>(&pages);
+    IShellExtInit* handler = nullptr;
+    if (road == Road::Utility) {
+        char name[128];
+        QX_UTILITY_INFO info = { QX_UTILITY_INFO_STAMP };
+        if (load.Export<decltype(&QxUtilityInit)>("QxUtilityInit")(0, device, name, &info) == QX_INIT_OK)
+            load.Export<decltype(&QxUtilityAddPages)>("QxUtilityAddPages")(device, qxtest::CollectPage, collect, &info);
+    } else {
+        IClassFactory* factory = nullptr;
+        IShellPropSheetExt* sheetExt = nullptr;
+        load.Export<decltype(&DllGetClassObject)>("DllGetClassObject")(CLSID_QxTintraPropSheet, IID_IClassFactory,
+            reinterpret_cast<void**>(&factory));
+        if (factory && SUCCEEDED(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&handler)))
+            && SUCCEEDED(handler->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&sheetExt)))) {
+            handler->Initialize(nullptr, nullptr, nullptr);
+            sheetExt->AddPages(qxtest::CollectPage, collect);
+            sheetExt->Release();
+        }
+        if (factory)
+            factory->Release();
+    }
+    std::string outcome = pages.empty() ? "refused" : "empty";
+    if (!pages.empty()) {
+        HWND sheet = OpenChildSheet(pages);
+        HWND page = sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr;
+        char preview[16] = "";
+        MSG stray;
+        if (page) {
+            RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            if (GetClassNameA(GetDlgItem(page, IDC_EFFECT_PREVIEW), preview, sizeof preview) && !lstrcmpA(preview, "QxUtlBmp"))
+                outcome = "shown";
+            // The pictures are loaded again for the new mode; whatever the
+            // page posts must reach a window, not the thread's queue.
+            SendMessageA(page, WM_DISPLAYCHANGE, 32, MAKELPARAM(1280, 1024));
+            if (PeekMessageA(&stray, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
+                outcome = "stray post";
+        }
+        if (sheet)
+            DestroyWindow(sheet);
+        qxtest::PumpMessages();
+    }
+    if (road == Road::Utility) {
+        load.Export<decltype(&QxUtilityUnInit)>("QxUtilityUnInit")(0);
+    } else {
+        if (handler)
+            handler->Release();
+        EXPECT_EQ(load.Export<decltype(&DllCanUnloadNow)>("DllCanUnloadNow")(), S_OK);
+    }
+    return outcome;
+}
+
 class LifecycleTest : public qxtest::DriverTest {
 protected:
     void SetUp() override
@@ -127,77 +186,11 @@ protected:
         }
         SetSkin("UiStyle", "Lustre");
     }
-    void SetSkin(const char* value, const std::string& text)
-    {
-        RegSetKeyValueA(HKEY_CURRENT_USER, (kSkinBase + "\\Qx\\QxTintra").c_str(), value, REG_SZ, text.c_str(),
-            static_cast<DWORD>(text.size() + 1));
-    }
     void TearDown() override
     {
         RegDeleteTreeA(HKEY_CURRENT_USER, kSkinBase.c_str());
         qxtest::RemoveTree(dir_);
         DriverTest::TearDown();
-    }
-
-    // Opens the page by one road as its host does, paints it, closes it and
-    // lets go. "shown": the page with its picture controls; "empty": a page
-    // was added but its dialog could not be built; "refused": no page.
-    static std::string Cycle(const Load& load, Road road, LPCSTR device)
-    {
-        std::vector<HPROPSHEETPAGE> pages;
-        const LPARAM collect = reinterpret_cast<LPARAM>(&pages);
-        IShellExtInit* handler = nullptr;
-        if (road == Road::Utility) {
-            char name[128];
-            DWORD info[24] = { 100 };
-            if (load.Export<InitFn>("QxUtilityInit")(0, device, name, info) == 0)
-                load.Export<AddPagesFn>("QxUtilityAddPages")(device, qxtest::CollectPage, collect, info);
-        } else {
-            IClassFactory* factory = nullptr;
-            load.Export<GetClassObjectFn>("DllGetClassObject")(CLSID_QxTintraPropSheet, IID_IClassFactory,
-                reinterpret_cast<void**>(&factory));
-            if (factory && SUCCEEDED(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&handler))))
-                handler->Initialize(nullptr, nullptr, nullptr);
-            IShellPropSheetExt* sheetExt = nullptr;
-            if (handler && SUCCEEDED(handler->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&sheetExt)))) {
-                sheetExt->AddPages(qxtest::CollectPage, collect);
-                sheetExt->Release();
-            }
-            if (factory)
-                factory->Release();
-        }
-        char preview[32] = "";
-        const bool added = !pages.empty();
-        if (added) {
-            HWND sheet = OpenChildSheet(pages);
-            HWND page = sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr;
-            MSG stray;
-            if (page) {
-                RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-                GetClassNameA(GetDlgItem(page, IDC_EFFECT_PREVIEW), preview, sizeof preview);
-                // A display change reloads the pictures; whatever the page
-                // posts must reach a window, not the thread's queue.
-                SendMessageA(page, WM_DISPLAYCHANGE, 32, MAKELPARAM(1280, 1024));
-                if (PeekMessageA(&stray, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
-                    lstrcpyA(preview, "posted to no window");
-            }
-            if (sheet)
-                DestroyWindow(sheet);
-            qxtest::PumpMessages();
-        }
-        if (road == Road::Utility) {
-            load.Export<UnInitFn>("QxUtilityUnInit")(0);
-        } else {
-            if (handler)
-                handler->Release();
-            EXPECT_EQ(load.Export<CanUnloadNowFn>("DllCanUnloadNow")(), S_OK);
-        }
-        return !added ? "refused" : lstrcmpA(preview, "QxUtlBmp") == 0 ? "shown" : "empty";
-    }
-
-    std::set<std::string> DevicesOpened() const
-    {
-        return { sim::Driver::Instance().dcOpened.begin(), sim::Driver::Instance().dcOpened.end() };
     }
 
     std::string dir_, copy_;
@@ -227,10 +220,12 @@ TEST_F(LifecycleTest, TenLoadsLeaveNothingBehind)
             Load load(copy_);
             ASSERT_NE(load.module, nullptr);
             for (const Round& r : rounds) {
+                SCOPED_TRACE("round " + std::to_string(&r - rounds));
                 SetSkin("UiStyle", r.style);
                 driver().dcOpened.clear();
-                EXPECT_EQ(Cycle(load, r.road, r.device), "shown") << "round " << &r - rounds;
-                EXPECT_EQ(DevicesOpened(), std::set<std::string>{ r.opened }) << "round " << &r - rounds;
+                EXPECT_EQ(Cycle(load, r.road, r.device), "shown");
+                EXPECT_EQ(std::set<std::string>(driver().dcOpened.begin(), driver().dcOpened.end()),
+                    std::set<std::string>{ r.opened });
             }
         }
         EXPECT_EQ(qxtest::CurrentCounts(), before);
@@ -239,20 +234,18 @@ TEST_F(LifecycleTest, TenLoadsLeaveNothingBehind)
     }
 }
 
-// One creation import of the module, counted and made to fail once.
-struct Failing {
-    virtual ~Failing() = default;
-    virtual int Calls() const = 0;
-    virtual void FailOnly(int nth) = 0;
-};
-
-template <typename Fn, typename Value> struct FailingImport final : Failing {
-    FailingImport(const char* name, HMODULE module, Value failure) : recorder(name, module), failure(failure) {}
-    int Calls() const override { return recorder.calls; }
-    void FailOnly(int nth) override { recorder.Fail(nth, failure, true); }
-    Recorder<Fn> recorder;
-    Value failure;
-};
+// One cycle in a fresh load with call `nth` of the import failing (none when
+// 0); returns how many calls of it the cycle made.
+template <typename Fn, typename Value>
+int CycleFailing(const char* import, Value failure, const std::string& copy, int nth, std::string* outcome)
+{
+    Load load(copy);
+    Recorder<Fn> failing(import, load.module);
+    if (nth > 0)
+        failing.Fail(nth, failure, true);
+    *outcome = Cycle(load, Road::Utility);
+    return failing.calls;
+}
 
 // Every creation import a cycle reaches (the module makes no fonts and no
 // regions), with the failure it answers and the one outcome besides "shown"
@@ -260,62 +253,42 @@ template <typename Fn, typename Value> struct FailingImport final : Failing {
 // support check; a picture control without its record fails its creation,
 // and with it the page's dialog.
 struct Fault {
-    const char* name;
-    std::unique_ptr<Failing> (*make)(HMODULE);
+    const char* import;
     const char* otherwise;
+    int (*cycle)(const std::string& copy, int nth, std::string* outcome);
 };
-
 #define QX_FAULT(fn, failure, otherwise) \
-    Fault { #fn, [](HMODULE m) -> std::unique_ptr<Failing> { \
-        return std::make_unique<FailingImport<decltype(&::fn), decltype(failure)>>(#fn, m, failure); }, otherwise }
-
+    Fault { #fn, otherwise, [](const std::string& copy, int nth, std::string* outcome) { \
+        return CycleFailing<decltype(&::fn)>(#fn, failure, copy, nth, outcome); } }
 const Fault kFaults[] = {
-    QX_FAULT(CreateDCA, nullptr, "refused"),
-    QX_FAULT(CreateCompatibleDC, nullptr, "shown"),
-    QX_FAULT(GetWindowDC, nullptr, "shown"),
-    QX_FAULT(BeginPaint, nullptr, "shown"),
-    QX_FAULT(CreateCompatibleBitmap, nullptr, "shown"),
-    QX_FAULT(CreateBitmap, nullptr, "shown"),
-    QX_FAULT(CreateDIBSection, nullptr, "shown"),
-    QX_FAULT(CreateDIBitmap, nullptr, "shown"),
-    QX_FAULT(CreateSolidBrush, nullptr, "shown"),
-    QX_FAULT(CreatePalette, nullptr, "shown"),
-    QX_FAULT(LoadImageA, nullptr, "shown"),
-    QX_FAULT(FindFirstFileA, INVALID_HANDLE_VALUE, "shown"),
-    QX_FAULT(CreateFileA, INVALID_HANDLE_VALUE, "shown"),
-    QX_FAULT(CreateFileMappingA, nullptr, "shown"),
-    QX_FAULT(MapViewOfFile, nullptr, "shown"),
-    QX_FAULT(RegOpenKeyExA, static_cast<LONG>(ERROR_ACCESS_DENIED), "shown"),
-    QX_FAULT(HeapAlloc, nullptr, "empty"),
-    QX_FAULT(LocalAlloc, nullptr, "shown"),
-    QX_FAULT(CreateWindowExA, nullptr, "shown"),
-    QX_FAULT(CreateDialogParamA, nullptr, "shown"),
+    QX_FAULT(CreateDCA, nullptr, "refused"), QX_FAULT(CreateCompatibleDC, nullptr, "shown"),
+    QX_FAULT(GetWindowDC, nullptr, "shown"), QX_FAULT(BeginPaint, nullptr, "shown"),
+    QX_FAULT(CreateCompatibleBitmap, nullptr, "shown"), QX_FAULT(CreateBitmap, nullptr, "shown"),
+    QX_FAULT(CreateDIBSection, nullptr, "shown"), QX_FAULT(CreateDIBitmap, nullptr, "shown"),
+    QX_FAULT(CreateSolidBrush, nullptr, "shown"), QX_FAULT(CreatePalette, nullptr, "shown"),
+    QX_FAULT(LoadImageA, nullptr, "shown"), QX_FAULT(FindFirstFileA, INVALID_HANDLE_VALUE, "shown"),
+    QX_FAULT(CreateFileA, INVALID_HANDLE_VALUE, "shown"), QX_FAULT(CreateFileMappingA, nullptr, "shown"),
+    QX_FAULT(MapViewOfFile, nullptr, "shown"), QX_FAULT(RegOpenKeyExA, LONG(ERROR_ACCESS_DENIED), "shown"),
+    QX_FAULT(HeapAlloc, nullptr, "empty"), QX_FAULT(LocalAlloc, nullptr, "shown"),
+    QX_FAULT(CreateWindowExA, nullptr, "shown"), QX_FAULT(CreateDialogParamA, nullptr, "shown"),
 };
 
-// Each case is a fresh load whose Nth call of one import fails, for every N
-// an undisturbed cycle reaches; after the unload everything is back.
+// For every N an undisturbed cycle reaches, a load whose Nth call of one
+// import fails: the page is shown or refused as above, and after the unload
+// nothing of it is left.
 TEST_F(LifecycleTest, EveryCreationCallFailingOnceInTurn)
 {
-    const qxtest::ResourceCounts before = qxtest::CurrentCounts();
     int cases = 0;
     for (const Fault& f : kFaults) {
-        int reached;
-        {
-            Load load(copy_);
-            auto failing = f.make(load.module);
-            ASSERT_EQ(Cycle(load, Road::Utility, nullptr), "shown") << f.name;
-            reached = failing->Calls();
-        }
-        EXPECT_GT(reached, 0) << f.name << " is not reached by a cycle";
+        std::string outcome;
+        const int reached = f.cycle(copy_, 0, &outcome);
+        ASSERT_EQ(outcome, "shown") << f.import;
+        EXPECT_GT(reached, 0) << f.import << " is not reached by a cycle";
         for (int n = 1; n <= reached; ++n, ++cases) {
-            SCOPED_TRACE(std::string(f.name) + " call " + std::to_string(n));
-            {
-                Load load(copy_);
-                auto failing = f.make(load.module);
-                failing->FailOnly(n);
-                const std::string outcome = Cycle(load, Road::Utility, nullptr);
-                EXPECT_TRUE(outcome == "shown" || outcome == f.otherwise) << outcome;
-            }
+            SCOPED_TRACE(std::string(f.import) + " call " + std::to_string(n));
+            const qxtest::ResourceCounts before = qxtest::CurrentCounts();
+            f.cycle(copy_, n, &outcome);
+            EXPECT_TRUE(outcome == "shown" || outcome == f.otherwise) << outcome;
             EXPECT_EQ(qxtest::CurrentCounts(), before);
             EXPECT_EQ(driver().LiveDCs(), 0);
         }
