@@ -107,11 +107,12 @@ HWND OpenChildSheet(std::vector<HPROPSHEETPAGE>& pages)
 
 enum class Road { Utility, Shell };
 
-// Opens the page by one road as its host does, paints it, changes the display
-// mode, closes it and lets go. "shown": the page with its picture controls;
-// "empty": a page was added but its dialog could not be built; "refused": no
-// page; "stray post": the page posted to no window.
-std::string Cycle(const Load& load, Road road, LPCSTR device = nullptr)
+// Opens the page by one road as its host does, lets it paint, closes it and
+// lets go; with `modeChange`, repaints it and changes the display mode before
+// closing. "shown": the page with its picture controls; "empty": a page was
+// added but its dialog could not be built; "refused": no page; "stray post":
+// the page posted to no window.
+std::string Cycle(const Load& load, Road road, LPCSTR device = nullptr, bool modeChange = true)
 {
     std::vector<HPROPSHEETPAGE> pages;
     const LPARAM collect = reinterpret_cast<LPARAM>(&pages);
@@ -141,10 +142,11 @@ std::string Cycle(const Load& load, Road road, LPCSTR device = nullptr)
         HWND page = sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr;
         char preview[16] = "";
         MSG stray;
-        if (page) {
+        if (page && GetClassNameA(GetDlgItem(page, IDC_EFFECT_PREVIEW), preview, sizeof preview)
+            && !lstrcmpA(preview, "QxUtlBmp"))
+            outcome = "shown";
+        if (page && modeChange) {
             RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-            if (GetClassNameA(GetDlgItem(page, IDC_EFFECT_PREVIEW), preview, sizeof preview) && !lstrcmpA(preview, "QxUtlBmp"))
-                outcome = "shown";
             // The pictures are loaded again for the new mode; whatever the
             // page posts must reach a window, not the thread's queue.
             SendMessageA(page, WM_DISPLAYCHANGE, 32, MAKELPARAM(1280, 1024));
@@ -243,7 +245,7 @@ int CycleFailing(const char* import, Value failure, const std::string& copy, int
     Recorder<Fn> failing(import, load.module);
     if (nth > 0)
         failing.Fail(nth, failure, true);
-    *outcome = Cycle(load, Road::Utility);
+    *outcome = Cycle(load, Road::Utility, nullptr, false);
     return failing.calls;
 }
 
