@@ -21,14 +21,6 @@ namespace {
 
 using qxtest::Recorder;
 
-// What the harness put into the built DLL's import slot of `function`.
-void* HarnessSlot(const char* function)
-{
-    void* slot = sim::PatchImport(qxtest::BuiltDll(), nullptr, function, nullptr);
-    sim::PatchImport(qxtest::BuiltDll(), nullptr, function, slot);
-    return slot;
-}
-
 // The skin keys below HKLM\Software\Qx are read from a key of this test's own
 // below HKCU instead, so that suites running beside it never see its values.
 const std::string kSkinBase = "Software\\QxTintraLifecycle" + std::to_string(GetCurrentProcessId());
@@ -47,8 +39,12 @@ public:
     {
         if (!module)
             return;
-        for (const char* f : { "ExtEscape", "CreateDCA", "DeleteDC", "MessageBoxA" })
-            patches_.push_back(std::make_unique<sim::ImportPatch>(module, nullptr, f, HarnessSlot(f)));
+        // The copy calls what the harness put into the built DLL's slots.
+        for (const char* f : { "ExtEscape", "CreateDCA", "DeleteDC", "MessageBoxA" }) {
+            void* harness = sim::PatchImport(qxtest::BuiltDll(), nullptr, f, nullptr);
+            sim::PatchImport(qxtest::BuiltDll(), nullptr, f, harness);
+            patches_.push_back(std::make_unique<sim::ImportPatch>(module, nullptr, f, harness));
+        }
         ledger_ = std::make_unique<qxtest::ModuleLedger>(module);
         skin_ = std::make_unique<Recorder<decltype(&RegOpenKeyExA)>>("RegOpenKeyExA", module);
         skin_->answer = [this](HKEY root, LPCSTR sub, DWORD options, REGSAM access, PHKEY out) {
@@ -57,14 +53,9 @@ public:
             return skin_->Next(root, sub, options, access, out);
         };
     }
-    // Unloaded with the ledger still in place, so that what the library
-    // entry gives back on its way out is counted; the patches then find no
-    // import table to put back.
-    ~Load()
-    {
-        if (module)
-            FreeLibrary(module);
-    }
+    // Unloaded with the ledger in place, which so counts what the library
+    // entry gives back; the patches then find no import table to restore.
+    ~Load() { FreeLibrary(module); }
     template <typename Fn> Fn Export(const char* name) const { return reinterpret_cast<Fn>(GetProcAddress(module, name)); }
 
     const HMODULE module;
@@ -141,7 +132,6 @@ std::string Cycle(const Load& load, Road road, LPCSTR device = nullptr, bool mod
         HWND sheet = OpenChildSheet(pages);
         HWND page = sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr;
         char preview[16] = "";
-        MSG stray;
         if (page && GetClassNameA(GetDlgItem(page, IDC_EFFECT_PREVIEW), preview, sizeof preview)
             && !lstrcmpA(preview, "QxUtlBmp"))
             outcome = "shown";
@@ -150,7 +140,7 @@ std::string Cycle(const Load& load, Road road, LPCSTR device = nullptr, bool mod
             // The pictures are loaded again for the new mode; whatever the
             // page posts must reach a window, not the thread's queue.
             SendMessageA(page, WM_DISPLAYCHANGE, 32, MAKELPARAM(1280, 1024));
-            if (PeekMessageA(&stray, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
+            if (MSG stray; PeekMessageA(&stray, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
                 outcome = "stray post";
         }
         if (sheet)
@@ -204,12 +194,7 @@ protected:
 // it named last; the shell's is for the primary display ("").
 TEST_F(LifecycleTest, TenLoadsLeaveNothingBehind)
 {
-    const struct Round {
-        Road road;
-        const char* style;
-        LPCSTR device;
-        const char* opened;
-    } rounds[] = {
+    const struct Round { Road road; const char* style; LPCSTR device; const char* opened; } rounds[] = {
         { Road::Utility, "Lustre", "\\\\.\\DISPLAY2", "\\\\.\\DISPLAY2" },
         { Road::Utility, "Classic", nullptr, "\\\\.\\DISPLAY2" },
         { Road::Shell, "Lustre", nullptr, "" },
@@ -254,11 +239,7 @@ int CycleFailing(const char* import, Value failure, const std::string& copy, int
 // such a failure may end in: a display DC that cannot be made fails the
 // support check; a picture control without its record fails its creation,
 // and with it the page's dialog.
-struct Fault {
-    const char* import;
-    const char* otherwise;
-    int (*cycle)(const std::string& copy, int nth, std::string* outcome);
-};
+struct Fault { const char* import; const char* otherwise; int (*cycle)(const std::string&, int, std::string*); };
 #define QX_FAULT(fn, failure, otherwise) \
     Fault { #fn, otherwise, [](const std::string& copy, int nth, std::string* outcome) { \
         return CycleFailing<decltype(&::fn)>(#fn, failure, copy, nth, outcome); } }
