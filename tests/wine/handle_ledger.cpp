@@ -30,8 +30,17 @@ void Remove(Kind kind, const void* h)
     g_live.erase({ kind, h });
 }
 
-// The ledger's recorders stay for the life of the process.
-template <typename Fn> Recorder<Fn>& Permanent(const char* name) { return *new Recorder<Fn>(name); }
+// The ledger's recorders stay for the life of the process, on both modules;
+// a ModuleLedger's (g_keep set) go with it, on its module only.
+HMODULE g_only;
+std::vector<std::shared_ptr<void>>* g_keep;
+template <typename Fn> Recorder<Fn>& Permanent(const char* name)
+{
+    auto* recorder = new Recorder<Fn>(name, g_only);
+    if (g_keep)
+        g_keep->emplace_back(recorder);
+    return *recorder;
+}
 template <typename Fn> void Creator(const char* name, Kind kind)
 {
     Permanent<Fn>(name).observe = [kind](auto result, auto...) { Add(kind, (const void*)result); };
@@ -55,21 +64,16 @@ template <typename Fn> void Class(const char* name)
 #define QX_CREATOR(fn, kind) Creator<decltype(&::fn)>(#fn, kind)
 #define QX_DESTROYER(fn, kind) Destroyer<decltype(&::fn)>(#fn, kind)
 
-} // namespace
-
-void InstallLedger()
+void InstallCounters()
 {
-    static bool installed = false;
-    if (std::exchange(installed, true))
-        return;
     QX_CREATOR(CreateCompatibleDC, kGdi), QX_CREATOR(CreateCompatibleBitmap, kGdi), QX_CREATOR(CreateBitmap, kGdi);
     QX_CREATOR(CreateBitmapIndirect, kGdi), QX_CREATOR(CreateDIBSection, kGdi), QX_CREATOR(CreateDIBitmap, kGdi);
     QX_CREATOR(CreateSolidBrush, kGdi), QX_CREATOR(CreatePatternBrush, kGdi), QX_CREATOR(CreateBrushIndirect, kGdi);
     QX_CREATOR(CreateHatchBrush, kGdi), QX_CREATOR(CreatePen, kGdi), QX_CREATOR(CreatePenIndirect, kGdi);
     QX_CREATOR(CreateFontIndirectA, kGdi), QX_CREATOR(CreatePalette, kGdi), QX_CREATOR(CreateHalftonePalette, kGdi);
     QX_CREATOR(CreateRectRgn, kGdi), QX_CREATOR(CreateRectRgnIndirect, kGdi), QX_CREATOR(CreateEllipticRgn, kGdi);
-    QX_CREATOR(CreateRoundRectRgn, kGdi), QX_CREATOR(GetDC, kGdi), QX_CREATOR(GetWindowDC, kGdi), QX_CREATOR(GetDCEx, kGdi);
-    QX_CREATOR(LoadBitmapA, kGdi), QX_DESTROYER(DeleteObject, kGdi), QX_DESTROYER(DeleteDC, kGdi);
+    QX_CREATOR(CreateRoundRectRgn, kGdi), QX_CREATOR(CreatePolygonRgn, kGdi), QX_CREATOR(GetDC, kGdi), QX_CREATOR(GetWindowDC, kGdi);
+    QX_CREATOR(GetDCEx, kGdi), QX_CREATOR(LoadBitmapA, kGdi), QX_DESTROYER(DeleteObject, kGdi), QX_DESTROYER(DeleteDC, kGdi);
     Destroyer<decltype(&::ReleaseDC), 1>("ReleaseDC", kGdi);
     QX_CREATOR(CreateIconIndirect, kUser), QX_DESTROYER(DestroyIcon, kUser), QX_DESTROYER(DestroyCursor, kUser);
     // Shared images belong to the system; bitmaps are GDI objects, icons and
@@ -87,12 +91,12 @@ void InstallLedger()
     QX_DESTROYER(CloseHandle, kHandle), QX_DESTROYER(RegCloseKey, kHandle);
     // Registry keys come back through an out parameter.
     Permanent<decltype(&::RegOpenKeyExA)>("RegOpenKeyExA").observe = [](LONG rc, HKEY, LPCSTR, DWORD, REGSAM, PHKEY out) {
-        if (rc == ERROR_SUCCESS)
+        if (rc == ERROR_SUCCESS && out)
             Add(kHandle, *out);
     };
     Permanent<decltype(&::RegCreateKeyExA)>("RegCreateKeyExA").observe = [](LONG rc, HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM,
                                                                               LPSECURITY_ATTRIBUTES, PHKEY out, LPDWORD) {
-        if (rc == ERROR_SUCCESS)
+        if (rc == ERROR_SUCCESS && out)
             Add(kHandle, *out);
     };
     QX_CREATOR(HeapAlloc, kHeap);
@@ -104,6 +108,51 @@ void InstallLedger()
     Window<decltype(&::CreateWindowExA)>("CreateWindowExA"), Window<decltype(&::CreateDialogParamA)>("CreateDialogParamA");
     Window<decltype(&::CreateDialogIndirectParamA)>("CreateDialogIndirectParamA");
     Class<decltype(&::RegisterClassA)>("RegisterClassA"), Class<decltype(&::RegisterClassExA)>("RegisterClassExA");
+}
+
+// The C runtime's free has no result to record; one at a time is patched.
+decltype(&::free) g_nextFree;
+void CountedFree(void* block)
+{
+    Remove(kHeap, block);
+    g_nextFree(block);
+}
+
+} // namespace
+
+void InstallLedger()
+{
+    static bool installed = false;
+    if (!std::exchange(installed, true))
+        InstallCounters();
+}
+
+ModuleLedger::ModuleLedger(HMODULE module) : module_(module)
+{
+    g_only = module;
+    g_keep = &recorders_;
+    InstallCounters();
+    // What a C runtime or thread emulation linked into the module makes.
+    QX_CREATOR(CreateEventA, kHandle), QX_CREATOR(CreateSemaphoreA, kHandle);
+    Permanent<decltype(&::DuplicateHandle)>("DuplicateHandle").observe = [](BOOL ok, HANDLE, HANDLE, HANDLE, LPHANDLE out, DWORD, BOOL, DWORD) {
+        if (ok && out)
+            Add(kHandle, *out);
+    };
+    QX_CREATOR(LocalAlloc, kHeap), QX_DESTROYER(LocalFree, kHeap), QX_CREATOR(malloc, kHeap), QX_CREATOR(calloc, kHeap);
+    Permanent<decltype(&::realloc)>("realloc").observe = [](void* p, void* block, size_t) {
+        if (p)
+            Remove(kHeap, block), Add(kHeap, p);
+    };
+    g_nextFree = reinterpret_cast<decltype(&::free)>(sim::PatchImport(module, nullptr, "free", reinterpret_cast<void*>(&CountedFree)));
+    g_only = nullptr;
+    g_keep = nullptr;
+}
+
+ModuleLedger::~ModuleLedger()
+{
+    if (g_nextFree)
+        sim::PatchImport(module_, nullptr, "free", reinterpret_cast<void*>(g_nextFree));
+    g_nextFree = nullptr;
 }
 
 ResourceCounts CurrentCounts()

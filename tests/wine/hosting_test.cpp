@@ -346,10 +346,10 @@ TEST_F(Hosting, ClassFactoryAndHandlerObject)
 
 TEST_F(Hosting, ShellReadsTheDeviceFromItsDataObject)
 {
-    // Pages are refused so that none outlives its case. Each case starts on
-    // DISPLAY1: a request without a usable name leaves the module on the
-    // device it was on.
-    const std::string longest = "\\\\.\\DISPLAY" + std::string(127 - 11, 'x'), start = "\\\\.\\DISPLAY1", offered = "\\\\.\\DISPLAY2";
+    // Pages are refused so that none outlives its case. Each case starts after
+    // a request for DISPLAY1: a request without a usable name is for the
+    // primary display (""), never for the device of the request before it.
+    const std::string longest = "\\\\.\\DISPLAY" + std::string(127 - 11, 'x'), start = "\\\\.\\DISPLAY1", offered = "\\\\.\\DISPLAY2", primary;
     driver().config.devices.push_back(longest);
     driver().config.devices.push_back(longest + "y");
     using Answer = DisplayDataObject::Answer;
@@ -361,9 +361,9 @@ TEST_F(Hosting, ShellReadsTheDeviceFromItsDataObject)
         std::string expected;  // device of every DC afterwards
     } cases[] = { { true, Answer::Name, offered, true, offered }, { true, Answer::OwnedGlobal, offered, true, offered },
         { true, Answer::Name, longest, true, longest }, { true, Answer::Name, offered, false, offered },
-        { false, Answer::Name, offered, true, start }, { true, Answer::NoFormat, offered, true, start },
-        { true, Answer::Fails, offered, true, start }, { true, Answer::Stream, offered, true, start },
-        { true, Answer::Name, "", true, start }, { true, Answer::Name, longest + "y", true, start } };
+        { false, Answer::Name, offered, true, primary }, { true, Answer::NoFormat, offered, true, primary },
+        { true, Answer::Fails, offered, true, primary }, { true, Answer::Stream, offered, true, primary },
+        { true, Answer::Name, "", true, primary }, { true, Answer::Name, longest + "y", true, primary } };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         Pages pages;
