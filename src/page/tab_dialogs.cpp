@@ -7,6 +7,7 @@
 #include "common/trace.h"
 #include "driver/escape.h"
 #include "page/effect_model.h"
+#include "page/page_localize.h"
 #include "resource.h"
 
 namespace {
@@ -198,11 +199,9 @@ INT_PTR TabDialogProc(int tab, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         InvalidateRect(hwnd, nullptr, TRUE);
         return TRUE;
     case WSU_RELAYOUT:
-        // Not yet here: for a language other than English, the relayout of
-        // the tab for the tab control's font (RelayoutDialogForFont, template
-        // size 186 by 98) and the translated radio labels
-        // (LocalizeEffectLabels: SetControlTextFromCfg with each row's key,
-        // default text and alignment mode).
+        // The labels are measured with the font the relayout gave them.
+        if (RelayoutForLanguage(hwnd, QX_TAB_TEMPLATE_CX, QX_TAB_TEMPLATE_CY))
+            LocalizeEffectLabels(hwnd, tab);
         return TRUE;
     }
     return FALSE;
