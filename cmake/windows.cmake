@@ -53,6 +53,7 @@ file(GLOB QX_DEMOHOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/demoho
 # The demo host takes its chip identities from the module's chip table.
 add_executable(qxdemo ${QX_DEMOHOST_SOURCES} ${CMAKE_SOURCE_DIR}/src/driver/chip_family.cpp)
 target_link_libraries(qxdemo PRIVATE qxsimdriver)
+target_compile_definitions(qxdemo PRIVATE QX_SAMPLE_CFG="${CMAKE_SOURCE_DIR}/resources/config/QXTINTRA.CFG")
 target_link_options(qxdemo PRIVATE -static -mwindows -mconsole)
 add_dependencies(qxdemo QXTINTRA)
 

@@ -4,8 +4,12 @@
 //
 //   qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]
 //          [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]
-//          [--screenshot FILE.png] [--delay MS] [--shell]
+//          [--screenshot FILE.png] [--delay MS] [--shell] [--language NAME]
 //
+// --language installs the sample configuration file in the system directory
+// with that language chosen, for as long as the demo runs. Its texts are in
+// the language's own code page: run the demo in a locale of that language
+// (tools/demohost/language-shots.sh does).
 // With --shell it plays the display control panel instead of the host
 // utility: it asks the module's class factory for the property-sheet handler,
 // hands it a data object holding the device name and lets it add its pages.
@@ -34,6 +38,7 @@ struct Options {
     std::string screenshot;
     int delayMs = 1500;
     bool shell = false;
+    std::string language;
 };
 
 typedef DWORD(WINAPI* InitFn)(DWORD, LPCSTR, LPSTR, void*);
@@ -45,7 +50,7 @@ void Usage()
     fprintf(stderr,
         "usage: qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]\n"
         "              [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]\n"
-        "              [--screenshot FILE.png] [--delay MS] [--shell]\n");
+        "              [--screenshot FILE.png] [--delay MS] [--shell] [--language NAME]\n");
     exit(64);
 }
 
@@ -95,6 +100,8 @@ bool Parse(int argc, char** argv, Options& o, sim::DriverConfig& c)
             o.delayMs = static_cast<int>(Number(next()));
         else if (a == "--shell")
             o.shell = true;
+        else if (a == "--language")
+            o.language = next();
         else
             Usage();
     }
@@ -225,6 +232,64 @@ std::string ProgramDir()
     return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
+// The sample configuration file in the system directory, with its
+// "Language=Auto" set to one language; whatever file was there before comes
+// back when the demo ends.
+class SampleConfiguration {
+public:
+    bool Install(DWORD family, const std::string& language)
+    {
+        std::string text;
+        if (!ReadAll(QX_SAMPLE_CFG, text)) {
+            fprintf(stderr, "qxdemo: cannot read %s\n", QX_SAMPLE_CFG);
+            return false;
+        }
+        const size_t at = text.find("Language=Auto");
+        if (at == std::string::npos)
+            return false;
+        text.replace(at, 13, "Language=" + language);
+        char dir[MAX_PATH];
+        GetSystemDirectoryA(dir, MAX_PATH);
+        path_ = std::string(dir) + (family == 21 ? "\\KPTINTRA.CFG" : "\\QXTINTRA.CFG");
+        hadFile_ = ReadAll(path_.c_str(), previous_);
+        return WriteAll(path_, text);
+    }
+    ~SampleConfiguration()
+    {
+        if (path_.empty())
+            return;
+        if (hadFile_)
+            WriteAll(path_, previous_);
+        else
+            DeleteFileA(path_.c_str());
+    }
+
+private:
+    static bool ReadAll(const char* path, std::string& out)
+    {
+        FILE* f = fopen(path, "rb");
+        if (!f)
+            return false;
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+            out.append(buf, n);
+        fclose(f);
+        return true;
+    }
+    static bool WriteAll(const std::string& path, const std::string& text)
+    {
+        FILE* f = fopen(path.c_str(), "wb");
+        if (!f)
+            return false;
+        bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+        return fclose(f) == 0 && ok;
+    }
+    std::string path_;
+    std::string previous_;
+    bool hadFile_ = false;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -243,6 +308,10 @@ int main(int argc, char** argv)
         printf("driver: %s\n", sim::Driver::Describe(r).c_str());
         fflush(stdout);
     };
+
+    SampleConfiguration sample;
+    if (!opt.language.empty() && !sample.Install(opt.family, opt.language))
+        return 1;
 
     INITCOMMONCONTROLSEX icc = { sizeof icc, ICC_WIN95_CLASSES };
     InitCommonControlsEx(&icc);
