@@ -148,9 +148,12 @@ BOOL CALLBACK RelayoutChildProc(HWND child, LPARAM param)
 
     RECT r = RectInDialog(child, layout->hDlg);
     if (ClassIs(child, "combobox")) {
-        // A combo box's height is the height of its dropped-down list.
-        RECT dropped;
-        if (SendMessageA(child, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped))) {
+        // A combo box's height is the height of its dropped-down list. The
+        // answer to the question says nothing (some systems answer 0 for
+        // success): an untouched, empty rectangle does.
+        RECT dropped = {};
+        SendMessageA(child, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+        if (dropped.bottom > dropped.top) {
             MapWindowPoints(nullptr, layout->hDlg, reinterpret_cast<POINT*>(&dropped), 2);
             r.bottom = dropped.bottom;
         }
