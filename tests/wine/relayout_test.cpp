@@ -276,6 +276,8 @@ TEST_F(RelayoutTest, TranslatedTextResizesItsControl)
             "Kurz", PushButton, Left },
         { L"Button", BS_PUSHBUTTON, 0, 0, 30, L"OK", "Long", "", 1, "A much longer label than before", "OK",
             "A much longer label than before", PushButton, Left },
+        { L"Button", BS_PUSHBUTTON, 0, 0, 20, L"Tight fit", "Long", "", 1, "A much longer label than before",
+            "Tight fit", "A much longer label than before", PushButton, Left },
         { L"Static", SS_LEFT, 0, 0, 80, L"&Old", "Short", "", 1, "Kurz", "Old", "Kurz", KeepSlack, Left },
         { L"Static", SS_LEFT, 0, 0, 20, L"Much wider than its control", "Long", "", 1,
             "A much longer label than before", "Much wider than its control", "A much longer label than before",
@@ -386,7 +388,13 @@ TEST_F(TranslatedPage, EveryGermanLabelShowsAndFits)
         const bool german = lstrcmpA(language, "German") == 0;
         lstrcpyA(g_szLanguage, language);
         Open();
+        // Relaid out, the page's controls take the sheet's font, and the tab
+        // dialogs' controls the font the tab control had (the page's own).
+        auto fontOf = [](HWND hwnd) { return SendMessageA(hwnd, WM_GETFONT, 0, 0); };
+        const LRESULT sheetFont = fontOf(sheet), pageFont = fontOf(page);
         HWND group = GetDlgItem(page, IDC_ORIGINALGRPBOX);
+        EXPECT_EQ(fontOf(group) == sheetFont, german);
+        EXPECT_EQ(fontOf(GetDlgItem(g_EffectsDlg, IDC_EMBOSS)) == pageFont, german);
         EXPECT_EQ(TextOf(group), german ? FromFile(file, "IDC_ORIGINALGRPBOX") : "Original image");
         RECT r;
         GetWindowRect(group, &r);
