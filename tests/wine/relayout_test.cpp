@@ -7,9 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <tuple>
 
 #include "config/localization.h"
 #include "config/relayout.h"
@@ -18,78 +17,52 @@
 
 namespace {
 
-// ---- a dialog template in memory ----------------------------------------------------
 struct Item {
     int id;
-    const wchar_t* cls;
-    DWORD style;
-    DWORD exStyle;
+    std::wstring cls;
+    DWORD style, exStyle;
     short x, y, cx, cy;
-    const wchar_t* text;
+    std::wstring text;
 };
 
-class Template {
-public:
-    Template(short cx, short cy, DWORD exStyle = 0) : cx_(cx), cy_(cy), exStyle_(exStyle) {}
-    Template& operator<<(const Item& item) { items_.push_back(item); return *this; }
-    HWND Create() const
-    {
-        std::vector<WORD> w;
-        auto dword = [&w](DWORD v) { w.push_back(LOWORD(v)); w.push_back(HIWORD(v)); };
-        auto text = [&w](const wchar_t* s) { do w.push_back(*s); while (*s++); };
-        dword(WS_POPUP | DS_SETFONT);  // hidden: quicker under Wine
-        dword(exStyle_);
-        w.insert(w.end(), { static_cast<WORD>(items_.size()), 0, 0, WORD(cx_), WORD(cy_), 0, 0, 0, 8 });
-        text(L"MS Shell Dlg");
-        for (const Item& i : items_) {
-            if (w.size() % 2)
-                w.push_back(0);
-            dword(i.style | WS_CHILD | WS_VISIBLE);
-            dword(i.exStyle);
-            w.insert(w.end(), { WORD(i.x), WORD(i.y), WORD(i.cx), WORD(i.cy), WORD(i.id) });
-            text(i.cls);
-            text(i.text);
-            w.push_back(0);
-        }
-        return CreateDialogIndirectParamA(qxtest::ProgramModule(), reinterpret_cast<LPCDLGTEMPLATEA>(w.data()),
-            nullptr, [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
-    }
-
-private:
-    short cx_, cy_;
-    DWORD exStyle_;
-    std::vector<Item> items_;
-};
-
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-
-struct Metrics {
-    LONG height;
-    SIZE alphabet;
-};
-
-Metrics Measure(HWND hwnd, HFONT font)
+// A hidden dialog ("MS Shell Dlg" 8) from a template made in memory.
+HWND MakeDialog(short cx, short cy, DWORD exStyle, const std::vector<Item>& items)
 {
-    HDC dc = GetDC(hwnd);
-    HGDIOBJ old = SelectObject(dc, font);
-    TEXTMETRICA tm;
-    GetTextMetricsA(dc, &tm);
-    Metrics m = { tm.tmHeight, {} };
-    GetTextExtentPoint32A(dc, kAlphabet, 52, &m.alphabet);
-    SelectObject(dc, old);
-    ReleaseDC(hwnd, dc);
-    return m;
+    std::vector<WORD> w;
+    auto dword = [&w](DWORD v) { w.insert(w.end(), { LOWORD(v), HIWORD(v) }); };
+    auto text = [&w](const std::wstring& s) { w.insert(w.end(), s.c_str(), s.c_str() + s.size() + 1); };
+    dword(WS_POPUP | DS_SETFONT);
+    dword(exStyle);
+    w.insert(w.end(), { WORD(items.size()), 0, 0, WORD(cx), WORD(cy), 0, 0, 0, 8 });
+    text(L"MS Shell Dlg");
+    for (const Item& i : items) {
+        w.resize((w.size() + 1) & ~size_t(1));
+        dword(i.style | WS_CHILD | WS_VISIBLE);
+        dword(i.exStyle);
+        w.insert(w.end(), { WORD(i.x), WORD(i.y), WORD(i.cx), WORD(i.cy), WORD(i.id) });
+        text(i.cls);
+        text(i.text);
+        w.push_back(0);
+    }
+    return CreateDialogIndirectParamA(qxtest::ProgramModule(), reinterpret_cast<LPCDLGTEMPLATEA>(w.data()), nullptr,
+        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
 }
 
-LONG TextWidth(HWND control, const std::string& text)
+// Extent of a text in a font (the window's own when none is given) and the
+// font's tmHeight.
+SIZE Extent(HWND hwnd, const std::string& text, HFONT font = nullptr, LONG* height = nullptr)
 {
-    HDC dc = GetDC(control);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ old = SelectObject(dc, font ? font : reinterpret_cast<HFONT>(SendMessageA(hwnd, WM_GETFONT, 0, 0)));
+    TEXTMETRICA tm;
+    GetTextMetricsA(dc, &tm);
     SIZE s = {};
     GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &s);
     SelectObject(dc, old);
-    ReleaseDC(control, dc);
-    return s.cx;
+    ReleaseDC(hwnd, dc);
+    if (height)
+        *height = tm.tmHeight;
+    return s;
 }
 
 RECT RectIn(HWND hwnd, HWND dlg)
@@ -100,12 +73,11 @@ RECT RectIn(HWND hwnd, HWND dlg)
     return r;
 }
 
-LONG DroppedBottom(HWND combo, HWND dlg)
+std::string TextOf(HWND hwnd)
 {
-    RECT r = {};
-    SendMessageA(combo, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&r));
-    MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
-    return r.bottom;
+    char text[512] = "";
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
 }
 
 // A combo box fits itself to a new font and its list to its size on its own:
@@ -123,22 +95,13 @@ LRESULT CALLBACK RecordComboSize(HWND h, UINT m, WPARAM w, LPARAM l)
     return result;
 }
 
-std::string TextOf(HWND hwnd)
-{
-    char text[512] = "";
-    GetWindowTextA(hwnd, text, sizeof text);
-    return text;
-}
-
-LRESULT CALLBACK PlainProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcA(h, m, w, l); }
-
 class RelayoutTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         RegisterPictureClass(qxtest::ProgramModule());
         WNDCLASSA wc = {};
-        wc.lpfnWndProc = PlainProc;
+        wc.lpfnWndProc = DefWindowProcA;
         wc.hInstance = qxtest::ProgramModule();
         wc.lpszClassName = "QxUtlRndBtn";
         RegisterClassA(&wc);
@@ -150,10 +113,7 @@ enum Rule { Scaled, IconSize, TextLine, PictureHeight, RoundWidth, ComboList };
 
 TEST_F(RelayoutTest, ControlsMoveAndSizeByTheFontsMetrics)
 {
-    const struct {
-        Item item;
-        Rule rule;
-    } controls[] = {
+    const std::pair<Item, Rule> controls[] = {
         { { 10, L"Static", SS_LEFT, 0, 8, 8, 60, 3, L"Label" }, TextLine },
         { { 11, L"Static", SS_RIGHT, 0, 8, 14, 60, 20, L"Tall label" }, TextLine },
         { { 12, L"Static", SS_ICON, 0, 80, 8, 20, 20, L"" }, IconSize },
@@ -164,75 +124,71 @@ TEST_F(RelayoutTest, ControlsMoveAndSizeByTheFontsMetrics)
         { { 17, L"ComboBox", CBS_DROPDOWNLIST, 0, 60, 66, 50, 60, L"" }, ComboList },
         { { 18, L"msctls_trackbar32", 0, 0, 8, 90, 100, 12, L"" }, Scaled },
     };
+    std::vector<Item> items;
+    for (const auto& c : controls)
+        items.push_back(c.first);
     const short cx = 186, cy = 110;
-    // Own font first: the layout must then stay where it is.
-    // With this machine's fonts -12 to -15 measure the alphabet 14 to 18 high.
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    // The template's own font first. With this machine's fonts -12 to -15
+    // measure the alphabet 14 to 18 high.
     for (int height : { 0, -8, -12, -13, -14, -15, -20, -26 }) {
         SCOPED_TRACE(height);
-        Template t(cx, cy);
-        for (const auto& c : controls)
-            t << c.item;
-        HWND dlg = t.Create();
+        HWND dlg = MakeDialog(cx, cy, 0, items);
         ASSERT_NE(dlg, nullptr);
         auto own = reinterpret_cast<HFONT>(SendMessageA(dlg, WM_GETFONT, 0, 0));
-        HFONT font = height ? CreateFontA(height, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
-                                  "MS Shell Dlg")
-                            : own;
-        const Metrics from = Measure(dlg, own), to = Measure(dlg, font);
-        const LONG extra = to.alphabet.cy > 16 ? 200 : to.alphabet.cy >= 15 ? 5 : 0;
-        const LONG unitOld = ((from.alphabet.cx / 26 + 1) / 2) * 100 + extra;
-        const LONG unitNew = ((to.alphabet.cx / 26 + 1) / 2) * 100 + extra;
+        HFONT font = height ? CreateFontA(height, 0, 0, 0, FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, "MS Shell Dlg") : own;
+        LONG hOld, hNew;
+        const SIZE from = Extent(dlg, alphabet, own, &hOld), to = Extent(dlg, alphabet, font, &hNew);
+        const LONG extra = to.cy > 16 ? 200 : to.cy >= 15 ? 5 : 0;
+        const LONG unitOld = ((from.cx / 26 + 1) / 2) * 100 + extra, unitNew = ((to.cx / 26 + 1) / 2) * 100 + extra;
         RECT client;
         GetClientRect(dlg, &client);
         const LONG xFrom = unitOld * cx / 100, xTo = client.right * 400 / unitNew * unitNew / 100;
-        const LONG yFrom = from.height * cy, yTo = client.bottom * 8 / to.height * to.height;
+        const LONG yFrom = hOld * cy, yTo = client.bottom * 8 / hNew * hNew;
         auto sx = [&](LONG v) { return (v * xTo * 10 + 8) / xFrom / 10; };
         auto sy = [&](LONG v) { return (v * yTo * 10 + 8) / yFrom / 10; };
 
         std::vector<RECT> before;
-        std::vector<bool> keepsFont;  // icons, pictures, trackbars keep none
-        for (const auto& c : controls) {
-            keepsFont.push_back(SendDlgItemMessageA(dlg, c.item.id, WM_GETFONT, 0, 0) != 0);
-            RECT r = RectIn(GetDlgItem(dlg, c.item.id), dlg);
-            if (c.rule == ComboList) {
-                r.bottom = DroppedBottom(GetDlgItem(dlg, c.item.id), dlg);
-                g_comboHasFont = false;
-                g_comboAskedHeight = -1;
-                g_comboProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(GetDlgItem(dlg, c.item.id), GWLP_WNDPROC,
-                    reinterpret_cast<LONG_PTR>(&RecordComboSize)));
-            }
-            before.push_back(r);
+        for (const auto& [item, rule] : controls) {
+            HWND child = GetDlgItem(dlg, item.id);
+            before.push_back(RectIn(child, dlg));
+            if (rule != ComboList)
+                continue;
+            RECT list = {};
+            SendMessageA(child, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&list));
+            before.back().bottom = before.back().top + (list.bottom - list.top);
+            g_comboHasFont = false;
+            g_comboAskedHeight = -1;
+            g_comboProc = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrA(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordComboSize)));
         }
         const auto counts = qxtest::CurrentCounts();
         EXPECT_EQ(RelayoutDialogForFont(dlg, font, cx, cy), own);
         EXPECT_EQ(qxtest::CurrentCounts().gdi, counts.gdi);
 
         for (size_t k = 0; k < std::size(controls); ++k) {
-            const auto& c = controls[k];
-            SCOPED_TRACE(c.item.id);
-            HWND child = GetDlgItem(dlg, c.item.id);
+            const auto& [item, rule] = controls[k];
+            SCOPED_TRACE(item.id);
+            HWND child = GetDlgItem(dlg, item.id);
             const RECT& b = before[k];
             RECT e = { sx(b.left), sy(b.top), sx(b.right), sy(b.bottom) };
-            if (c.rule == IconSize || c.rule == RoundWidth)
+            if (rule == IconSize || rule == RoundWidth)
                 e.right = e.left + (b.right - b.left);
-            if (c.rule == IconSize || c.rule == PictureHeight)
+            if (rule == IconSize || rule == PictureHeight)
                 e.bottom = e.top + (b.bottom - b.top);
-            if (c.rule == TextLine && e.bottom - e.top < to.height)
-                e.bottom = e.top + to.height;
+            if (rule == TextLine && e.bottom - e.top < hNew)
+                e.bottom = e.top + hNew;
             RECT a = RectIn(child, dlg);
-            if (c.rule == ComboList)
+            if (rule == ComboList)
                 a.bottom = a.top + g_comboAskedHeight;
-            EXPECT_EQ(a.left, e.left);
-            EXPECT_EQ(a.top, e.top);
-            EXPECT_EQ(a.right, e.right);
-            EXPECT_EQ(a.bottom, e.bottom);
+            EXPECT_EQ(std::tuple(a.left, a.top, a.right, a.bottom), std::tuple(e.left, e.top, e.right, e.bottom));
             // With the template's own font nothing moves, except a label
             // lower than one line, which grows to one.
-            if (font == own && !(c.rule == TextLine && b.bottom - b.top < to.height)) {
+            if (font == own && !(rule == TextLine && b.bottom - b.top < hNew)) {
                 EXPECT_LE(std::abs(a.left - b.left) + std::abs(a.right - b.right), 1);
                 EXPECT_LE(std::abs(a.top - b.top) + std::abs(a.bottom - b.bottom), 1);
             }
-            if (keepsFont[k])
+            if (rule == TextLine)
                 EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0)), font);
         }
         DestroyWindow(dlg);
@@ -241,8 +197,7 @@ TEST_F(RelayoutTest, ControlsMoveAndSizeByTheFontsMetrics)
     }
 }
 
-
-// ---- translated texts ------------------------------------------------------------------
+// ---- translated texts: "&" marks are measured as shown, "&&" as two, "&x" as "x" ----
 enum WidthRule { Unchanged, RadioBox, CheckBox, KeepSlack, PushButton };
 enum Anchor { Left, Right };
 
@@ -250,176 +205,125 @@ TEST_F(RelayoutTest, TranslatedTextResizesItsControl)
 {
     const std::string dir = qxtest::MakeTempDir("relayout");
     const std::string cfg = dir + "\\texts.cfg";
-    const std::string texts = "[Test]\r\nShort=Kurz\r\nLong=A much longer label than before\r\nAmp=A&&B\r\nAccel=&Cd\r\n";
+    const std::string texts = "[T]\r\nShort=Kurz\r\nLong=A much longer label than before\r\nAmp=A&&B\r\nAccel=&Cd\r\n";
     ASSERT_TRUE(qxtest::WriteFileBytes(cfg, texts.data(), texts.size()));
-    SetConfigSection("Test", cfg.c_str());
+    SetConfigSection("T", cfg.c_str());
 
-    constexpr DWORD radio = BS_AUTORADIOBUTTON, mirrored = WS_EX_LAYOUTRTL;
+    constexpr DWORD radio = BS_AUTORADIOBUTTON, rtl = WS_EX_LAYOUTRTL, label = SS_LEFTNOWORDWRAP;
+    const char* const longer = "A much longer label than before";
+    const char* const wide = "Much wider than its control";
     const struct {
-        const wchar_t* cls;
         DWORD style, exStyle, dialogExStyle;
         short cx;
-        const wchar_t* old;
-        const char *key, *def;
+        const char *old, *key, *def;
         int mode;
-        const char *shown, *oldMeasured, *newMeasured;
+        const char *shown, *oldMeasured, *newMeasured;  // the texts as shown, without "&" marks
         WidthRule rule;
         Anchor anchor;
     } cases[] = {
-        { L"Button", radio, 0, 0, 120, L"A rather long English label", "Short", "", 1, "Kurz",
-            "", "Kurz", RadioBox, Left },
-        { L"Button", radio, 0, 0, 40, L"Tiny", "Long", "", 1, "A much longer label than before", "",
-            "A much longer label than before", RadioBox, Left },
-        { L"Button", BS_AUTOCHECKBOX, 0, 0, 60, L"Box", "Long", "", 1, "A much longer label than before", "",
-            "A much longer label than before", CheckBox, Left },
-        { L"Button", BS_PUSHBUTTON, 0, 0, 90, L"Cancel everything", "Short", "", 1, "Kurz", "Cancel everything",
-            "Kurz", PushButton, Left },
-        { L"Button", BS_PUSHBUTTON, 0, 0, 30, L"OK", "Long", "", 1, "A much longer label than before", "OK",
-            "A much longer label than before", PushButton, Left },
-        { L"Button", BS_PUSHBUTTON, 0, 0, 20, L"Tight fit", "Long", "", 1, "A much longer label than before",
-            "Tight fit", "A much longer label than before", PushButton, Left },
-        { L"Static", SS_LEFT, 0, 0, 80, L"&Old", "Short", "", 1, "Kurz", "Old", "Kurz", KeepSlack, Left },
-        { L"Static", SS_LEFT, 0, 0, 20, L"Much wider than its control", "Long", "", 1,
-            "A much longer label than before", "Much wider than its control", "A much longer label than before",
-            KeepSlack, Left },
-        { L"Button", radio, 0, 0, 40, L"Tiny", "Long", "", 0, "A much longer label than before", "", "",
-            Unchanged, Left },
-        { L"Button", radio, 0, 0, 80, L"Template text", "Absent", nullptr, 0, "Template text", "", "", Unchanged,
-            Left },
-        { L"Button", radio, 0, 0, 80, L"Template text", "Absent", nullptr, 1, "Template text", "",
-            "Template text", RadioBox, Left },
-        { L"Button", radio, 0, 0, 80, L"Template text", "Absent", "Dflt", 1, "Dflt", "", "Dflt", RadioBox, Left },
-        { L"Button", radio, 0, 0, 80, L"x", "Amp", "", 1, "A&&B", "", "A&&B", RadioBox, Left },
-        { L"Button", radio, 0, 0, 80, L"x", "Accel", "", 1, "&Cd", "", "Cd", RadioBox, Left },
-        { L"Button", radio, 0, 0, 40, L"Tiny", "Long", "", 3, "A much longer label than before", "",
-            "A much longer label than before", RadioBox, Right },
-        { L"Button", radio, mirrored, 0, 40, L"Tiny", "Long", "", 1, "A much longer label than before", "",
-            "A much longer label than before", RadioBox, Right },
-        { L"Button", radio, mirrored, 0, 40, L"Tiny", "Long", "", 3, "A much longer label than before", "",
-            "A much longer label than before", RadioBox, Left },
-        { L"Button", radio, 0, mirrored, 40, L"Tiny", "Long", "", 3, "A much longer label than before", "",
-            "A much longer label than before", RadioBox, Right },
-        { L"Button", radio, 0, mirrored, 40, L"Tiny", "Long", "", 1, "A much longer label than before", "",
-            "A much longer label than before", RadioBox, Left },
+        { radio, 0, 0, 120, "A rather long English label", "Short", "", 1, "Kurz", "", "Kurz", RadioBox, Left },
+        { radio, 0, 0, 40, "Tiny", "Long", "", 1, longer, "", longer, RadioBox, Left },
+        { BS_AUTOCHECKBOX, 0, 0, 60, "Box", "Long", "", 1, longer, "", longer, CheckBox, Left },
+        { BS_PUSHBUTTON, 0, 0, 90, "Cancel all", "Short", "", 1, "Kurz", "Cancel all", "Kurz", PushButton, Left },
+        { BS_PUSHBUTTON, 0, 0, 30, "OK", "Long", "", 1, longer, "OK", longer, PushButton, Left },
+        { BS_PUSHBUTTON, 0, 0, 20, "Tight fit", "Long", "", 1, longer, "Tight fit", longer, PushButton, Left },
+        { label, 0, 0, 80, "&Old", "Short", "", 1, "Kurz", "Old", "Kurz", KeepSlack, Left },
+        { label, 0, 0, 20, wide, "Long", "", 1, longer, wide, longer, KeepSlack, Left },
+        { radio, 0, 0, 40, "Tiny", "Long", "", 0, longer, "", "", Unchanged, Left },
+        { radio, 0, 0, 80, "Template", "Absent", nullptr, 0, "Template", "", "", Unchanged, Left },
+        { radio, 0, 0, 80, "Template", "Absent", nullptr, 1, "Template", "", "Template", RadioBox, Left },
+        { radio, 0, 0, 80, "Template", "Absent", "Dflt", 1, "Dflt", "", "Dflt", RadioBox, Left },
+        { radio, 0, 0, 80, "x", "Amp", "", 1, "A&&B", "", "A&&B", RadioBox, Left },
+        { radio, 0, 0, 80, "x", "Accel", "", 1, "&Cd", "", "Cd", RadioBox, Left },
+        { radio, 0, 0, 40, "Tiny", "Long", "", 3, longer, "", longer, RadioBox, Right },
+        // Mirrored: the two resizing modes trade places (screen edges).
+        { radio, rtl, 0, 40, "Tiny", "Long", "", 1, longer, "", longer, RadioBox, Right },
+        { radio, rtl, 0, 40, "Tiny", "Long", "", 3, longer, "", longer, RadioBox, Left },
+        { radio, 0, rtl, 40, "Tiny", "Long", "", 3, longer, "", longer, RadioBox, Right },
+        { radio, 0, rtl, 40, "Tiny", "Long", "", 1, longer, "", longer, RadioBox, Left },
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.key) + " mode " + std::to_string(c.mode) + " " + c.shown);
-        HWND dlg = (Template(250, 60, c.dialogExStyle) << Item{ 20, c.cls, c.style, c.exStyle, 60, 10, c.cx, 14, c.old })
-                       .Create();
+        SCOPED_TRACE(std::string(c.key) + " mode " + std::to_string(c.mode) + " " + c.old);
+        const std::string old = c.old;
+        const std::wstring cls = c.style == label ? L"Static" : L"Button";
+        HWND dlg = MakeDialog(250, 60, c.dialogExStyle,
+            { { 20, cls, c.style, c.exStyle, 60, 10, c.cx, 14, std::wstring(old.begin(), old.end()) } });
         ASSERT_NE(dlg, nullptr);
         HWND control = GetDlgItem(dlg, 20);
-        RECT b;
+        RECT b, a;
         GetWindowRect(control, &b);
         const LONG w = b.right - b.left;
         const auto counts = qxtest::CurrentCounts();
         SetControlTextFromCfg(dlg, 20, c.def, c.key, c.mode);
-        EXPECT_EQ(qxtest::CurrentCounts().gdi, counts.gdi);
-        EXPECT_EQ(qxtest::CurrentCounts().user, counts.user);
+        EXPECT_EQ(std::pair(qxtest::CurrentCounts().gdi, qxtest::CurrentCounts().user), std::pair(counts.gdi, counts.user));
 
         EXPECT_EQ(TextOf(control), c.shown);
-        const LONG oldText = TextWidth(control, c.oldMeasured), newText = TextWidth(control, c.newMeasured);
-        const LONG slack = std::max(0L, w - oldText);
-        LONG expected = w;
-        if (c.rule == RadioBox || c.rule == CheckBox)
-            expected = newText + (c.rule == RadioBox ? 20 : 28);
-        if (c.rule == KeepSlack)
-            expected = newText + slack;
-        if (c.rule == PushButton)
-            expected = std::max(w, newText + std::clamp(slack, 16L, 30L));
-        RECT a;
+        const LONG newText = Extent(control, c.newMeasured).cx;
+        const LONG slack = std::max(0L, w - Extent(control, c.oldMeasured).cx);
+        const LONG expected = c.rule == RadioBox ? newText + 20
+            : c.rule == CheckBox                 ? newText + 28
+            : c.rule == KeepSlack                ? newText + slack
+            : c.rule == PushButton               ? std::max(w, newText + std::clamp(slack, 16L, 30L))
+                                                 : w;
         GetWindowRect(control, &a);
-        EXPECT_EQ(a.right - a.left, expected);
-        EXPECT_EQ(a.bottom - a.top, b.bottom - b.top);
-        EXPECT_EQ(a.top, b.top);
-        if (c.anchor == Left)
-            EXPECT_EQ(a.left, b.left);
-        else
-            EXPECT_EQ(a.right, b.right);
+        EXPECT_EQ(std::tuple(a.right - a.left, a.top, a.bottom), std::tuple(expected, b.top, b.bottom));
+        EXPECT_EQ(c.anchor == Left ? a.left : a.right, c.anchor == Left ? b.left : b.right);
         DestroyWindow(dlg);
     }
     SetConfigSection("", "");
     qxtest::RemoveTree(dir);
 }
 
-TEST(StripAccelerators, SingleMarksGoDoubledOnesStay)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        { "&File", "File" }, { "Save &As", "Save As" }, { "A&&B", "A&&B" }, { "&&&x", "&&x" },
-        { "end&", "end" }, { "", "" }, { "plain", "plain" },
-    };
-    for (const auto& [text, expected] : cases) {
-        char out[32];
-        memset(out, 'z', sizeof out);
-        StripAccelerators(out, text);
-        EXPECT_STREQ(out, expected) << text;
-    }
-}
-
 // ---- the page in German ---------------------------------------------------------
 class TranslatedPage : public qxtest::PageTest {
 protected:
-    void TearDown() override
-    {
-        PageTest::TearDown();
-        lstrcpyA(g_szLanguage, "English");
-        SetConfigSection("", "");
-    }
-    static std::string FromFile(const std::string& file, const char* key)
-    {
-        char text[512] = "";
-        GetPrivateProfileStringA("German", key, "", text, sizeof text, file.c_str());
-        return text;
-    }
+    void TearDown() override { PageTest::TearDown(), lstrcpyA(g_szLanguage, "English"), SetConfigSection("", ""); }
 };
 
 TEST_F(TranslatedPage, EveryGermanLabelShowsAndFits)
 {
-    std::ifstream in(QX_SOURCE_DIR "/resources/config/QXTINTRA.CFG", std::ios::binary);
-    std::stringstream sample;
-    sample << in.rdbuf();
-    const std::string dir = qxtest::MakeTempDir("german");
-    const std::string file = dir + "\\QXTINTRA.CFG";
-    ASSERT_TRUE(qxtest::WriteFileBytes(file, sample.str().data(), sample.str().size()));
+    // The sample file where it lies (Wine's drive Z: is the root).
+    const std::string file = "Z:" QX_SOURCE_DIR "/resources/config/QXTINTRA.CFG";
     SetConfigSection("German", file.c_str());
+    auto german = [&file](const char* key) {
+        char text[512] = "";
+        GetPrivateProfileStringA("German", key, "", text, sizeof text, file.c_str());
+        return std::string(text);
+    };
+    auto fontOf = [](HWND hwnd) { return SendMessageA(hwnd, WM_GETFONT, 0, 0); };
 
-    // English pages keep their own texts whatever section is read.
-    for (const char* language : { "English", "German" }) {
-        SCOPED_TRACE(language);
-        const bool german = lstrcmpA(language, "German") == 0;
-        lstrcpyA(g_szLanguage, language);
+    // An English page keeps its own texts whatever section is read.
+    for (const bool translated : { false, true }) {
+        SCOPED_TRACE(translated);
+        lstrcpyA(g_szLanguage, translated ? "German" : "English");
         Open();
         // Relaid out, the page's controls take the sheet's font, and the tab
         // dialogs' controls the font the tab control had (the page's own).
-        auto fontOf = [](HWND hwnd) { return SendMessageA(hwnd, WM_GETFONT, 0, 0); };
-        const LRESULT sheetFont = fontOf(sheet), pageFont = fontOf(page);
         HWND group = GetDlgItem(page, IDC_ORIGINALGRPBOX);
-        EXPECT_EQ(fontOf(group) == sheetFont, german);
-        EXPECT_EQ(fontOf(GetDlgItem(g_EffectsDlg, IDC_EMBOSS)) == pageFont, german);
-        EXPECT_EQ(TextOf(group), german ? FromFile(file, "IDC_ORIGINALGRPBOX") : "Original image");
-        RECT r;
+        EXPECT_EQ(fontOf(group) == fontOf(sheet), translated);
+        EXPECT_EQ(fontOf(GetDlgItem(g_EffectsDlg, IDC_EMBOSS)) == fontOf(page), translated);
+        EXPECT_EQ(TextOf(group), translated ? german("IDC_ORIGINALGRPBOX") : "Original image");
+        RECT r, slider;
         GetWindowRect(group, &r);
-        EXPECT_LE(TextWidth(group, TextOf(group)), r.right - r.left);
+        EXPECT_LE(Extent(group, TextOf(group)).cx, r.right - r.left);
         for (int tab : { QX_TAB_ARTISTIC, QX_TAB_DEBLOCK }) {
-            HWND child = tab == QX_TAB_ARTISTIC ? g_EffectsDlg : g_DeblockDlg;
             const TabInfo* info = GetTabInfo(tab);
             for (int k = 0; k < info->rowCount; ++k) {
                 const EffectRow& row = info->rows[k];
                 SCOPED_TRACE(row.textKey);
+                HWND child = tab == QX_TAB_ARTISTIC ? g_EffectsDlg : g_DeblockDlg;
                 HWND radio = GetDlgItem(child, row.radioId);
-                const std::string text = TextOf(radio);
-                EXPECT_EQ(text == FromFile(file, row.textKey), german);
+                EXPECT_EQ(TextOf(radio) == german(row.textKey), translated);
                 GetWindowRect(radio, &r);
-                EXPECT_LE(TextWidth(radio, text), r.right - r.left);
+                EXPECT_LE(Extent(radio, TextOf(radio)).cx, r.right - r.left);
                 if (!row.trackbarId)
                     continue;
-                RECT slider;
                 GetWindowRect(GetDlgItem(child, row.trackbarId), &slider);
                 EXPECT_LE(r.right, slider.left) << "the label runs under its slider";
             }
         }
         Close();
     }
-    qxtest::RemoveTree(dir);
 }
 
 } // namespace
