@@ -255,7 +255,8 @@ TEST_F(RelayoutTest, TranslatedTextResizesItsControl)
         const LONG w = b.right - b.left;
         const auto counts = qxtest::CurrentCounts();
         SetControlTextFromCfg(dlg, 20, c.def, c.key, c.mode);
-        EXPECT_EQ(std::pair(qxtest::CurrentCounts().gdi, qxtest::CurrentCounts().user), std::pair(counts.gdi, counts.user));
+        const auto after = qxtest::CurrentCounts();
+        EXPECT_EQ(std::pair(after.gdi, after.user), std::pair(counts.gdi, counts.user));
 
         EXPECT_EQ(TextOf(control), c.shown);
         const LONG newText = Extent(control, c.newMeasured).cx;
