@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -251,7 +253,7 @@ public:
         char dir[MAX_PATH];
         GetSystemDirectoryA(dir, MAX_PATH);
         path_ = std::string(dir) + (family == 21 ? "\\KPTINTRA.CFG" : "\\QXTINTRA.CFG");
-        hadFile_ = ReadAll(path_.c_str(), previous_);
+        hadFile_ = ReadAll(path_, previous_);
         return WriteAll(path_, text);
     }
     ~SampleConfiguration()
@@ -265,25 +267,18 @@ public:
     }
 
 private:
-    static bool ReadAll(const char* path, std::string& out)
+    static bool ReadAll(const std::string& path, std::string& out)
     {
-        FILE* f = fopen(path, "rb");
-        if (!f)
-            return false;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-            out.append(buf, n);
-        fclose(f);
-        return true;
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        out = all.str();
+        return in.good();
     }
     static bool WriteAll(const std::string& path, const std::string& text)
     {
-        FILE* f = fopen(path.c_str(), "wb");
-        if (!f)
-            return false;
-        bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-        return fclose(f) == 0 && ok;
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        return static_cast<bool>(file.write(text.data(), static_cast<std::streamsize>(text.size())));
     }
     std::string path_;
     std::string previous_;
