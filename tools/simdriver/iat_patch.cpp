@@ -15,7 +15,7 @@ void** FindImportSlot(HMODULE module, const char* dll, const char* function)
     if (!dir.VirtualAddress)
         return nullptr;
     for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
-        if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0)
+        if (dll && lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0)
             continue;
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk : imp->FirstThunk));
         auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
