@@ -4,12 +4,17 @@
 //
 //   qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]
 //          [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]
-//          [--screenshot FILE.png] [--delay MS] [--shell] [--language NAME]
+//          [--screenshot FILE.png] [--delay MS] [--shell]
+//          [--reg SKIN.reg] [--cfg FILE.CFG] [--style Lustre|Classic] [--language NAME]
 //
-// --language installs the sample configuration file in the system directory
-// with that language chosen, for as long as the demo runs. Its texts are in
-// the language's own code page: run the demo in a locale of that language
-// (tools/demohost/language-shots.sh does).
+// --reg and --cfg show an OEM's skin in one step without touching the
+// prefix: the .reg file's keys are held in a volatile scratch key that the
+// module's registry opens are sent to, and the configuration file is copied,
+// as QXTINTRA.CFG and KPTINTRA.CFG with the per-language files it names, into
+// a scratch directory that the module is given as its system directory.
+// --style and --language override UiStyle in every key of the skin and the
+// configuration file's Language choice (for rendering every variant).
+//
 // With --shell it plays the display control panel instead of the host
 // utility: it asks the module's class factory for the property-sheet handler,
 // hands it a data object holding the device name and lets it add its pages.
@@ -21,8 +26,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,7 @@
 #include "display_data_object.h"
 #include "png_writer.h"
 #include "simdriver.h"
+#include "skin_files.h"
 
 namespace {
 
@@ -40,7 +44,7 @@ struct Options {
     std::string screenshot;
     int delayMs = 1500;
     bool shell = false;
-    std::string language;
+    std::string reg, cfg, style, language;
 };
 
 typedef DWORD(WINAPI* InitFn)(DWORD, LPCSTR, LPSTR, void*);
@@ -52,7 +56,8 @@ void Usage()
     fprintf(stderr,
         "usage: qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]\n"
         "              [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]\n"
-        "              [--screenshot FILE.png] [--delay MS] [--shell] [--language NAME]\n");
+        "              [--screenshot FILE.png] [--delay MS] [--shell]\n"
+        "              [--reg SKIN.reg] [--cfg FILE.CFG] [--style Lustre|Classic] [--language NAME]\n");
     exit(64);
 }
 
@@ -102,6 +107,12 @@ bool Parse(int argc, char** argv, Options& o, sim::DriverConfig& c)
             o.delayMs = static_cast<int>(Number(next()));
         else if (a == "--shell")
             o.shell = true;
+        else if (a == "--reg")
+            o.reg = next();
+        else if (a == "--cfg")
+            o.cfg = next();
+        else if (a == "--style")
+            o.style = next();
         else if (a == "--language")
             o.language = next();
         else
@@ -234,56 +245,54 @@ std::string ProgramDir()
     return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
-// The sample configuration file in the system directory, with its
-// "Language=Auto" set to one language; whatever file was there before comes
-// back when the demo ends.
-class SampleConfiguration {
-public:
-    bool Install(DWORD family, const std::string& language)
-    {
-        std::string text;
-        if (!ReadAll(QX_SAMPLE_CFG, text)) {
-            fprintf(stderr, "qxdemo: cannot read %s\n", QX_SAMPLE_CFG);
+std::string FullPath(const std::string& path)
+{
+    char full[MAX_PATH];
+    DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    return n && n < MAX_PATH ? std::string(full) : path;
+}
+
+// The scratch system directory the module reads its configuration from.
+std::string g_systemDir;
+UINT WINAPI ScratchSystemDirectory(LPSTR buffer, UINT size)
+{
+    if (g_systemDir.size() + 1 > size)
+        return static_cast<UINT>(g_systemDir.size() + 1);
+    lstrcpyA(buffer, g_systemDir.c_str());
+    return static_cast<UINT>(g_systemDir.size());
+}
+
+// Copies the configuration file under both base names, with the files its
+// [Language] section sends languages to, and applies --language.
+bool StageConfiguration(const Options& o, std::vector<std::string>* made)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    g_systemDir = std::string(temp) + "qxdemo-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(g_systemDir.c_str(), nullptr);
+    made->push_back(g_systemDir);
+    for (const char* base : { "QXTINTRA.CFG", "KPTINTRA.CFG" }) {
+        const std::string target = g_systemDir + "\\" + base;
+        if (!o.cfg.empty() && !CopyFileA(o.cfg.c_str(), target.c_str(), FALSE)) {
+            fprintf(stderr, "qxdemo: cannot read %s\n", o.cfg.c_str());
             return false;
         }
-        const size_t at = text.find("Language=Auto");
-        if (at == std::string::npos)
-            return false;
-        text.replace(at, 13, "Language=" + language);
-        char dir[MAX_PATH];
-        GetSystemDirectoryA(dir, MAX_PATH);
-        path_ = std::string(dir) + (family == 21 ? "\\KPTINTRA.CFG" : "\\QXTINTRA.CFG");
-        hadFile_ = ReadAll(path_, previous_);
-        return WriteAll(path_, text);
+        made->insert(made->end() - 1, target);
+        if (!o.language.empty())
+            WritePrivateProfileStringA("Language", "Language", o.language.c_str(), target.c_str());
     }
-    ~SampleConfiguration()
-    {
-        if (path_.empty())
-            return;
-        if (hadFile_)
-            WriteAll(path_, previous_);
-        else
-            DeleteFileA(path_.c_str());
+    if (!o.cfg.empty()) {
+        const std::string dir = o.cfg.substr(0, o.cfg.find_last_of("\\/") + 1);
+        for (const std::string& key : skin::CfgKeys(o.cfg, "Language")) {
+            char name[MAX_PATH];
+            GetPrivateProfileStringA("Language", key.c_str(), "", name, sizeof name, o.cfg.c_str());
+            const std::string target = g_systemDir + "\\" + name;
+            if (lstrcmpiA(key.c_str(), "Language") && name[0] && CopyFileA((dir + name).c_str(), target.c_str(), FALSE))
+                made->insert(made->end() - 1, target);
+        }
     }
-
-private:
-    static bool ReadAll(const std::string& path, std::string& out)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        out = all.str();
-        return in.good();
-    }
-    static bool WriteAll(const std::string& path, const std::string& text)
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        return static_cast<bool>(file.write(text.data(), static_cast<std::streamsize>(text.size())));
-    }
-    std::string path_;
-    std::string previous_;
-    bool hadFile_ = false;
-};
+    return true;
+}
 
 } // namespace
 
@@ -304,10 +313,6 @@ int main(int argc, char** argv)
         fflush(stdout);
     };
 
-    SampleConfiguration sample;
-    if (!opt.language.empty() && !sample.Install(opt.family, opt.language))
-        return 1;
-
     INITCOMMONCONTROLSEX icc = { sizeof icc, ICC_WIN95_CLASSES };
     InitCommonControlsEx(&icc);
 
@@ -322,6 +327,46 @@ int main(int argc, char** argv)
     }
     if (!opt.screenshot.empty())
         sim::PatchImport(dll, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&PrintMessageBox));
+
+    // The OEM's skin, if one was given.
+    skin::SkinRegistry skinKeys;
+    if (!opt.reg.empty() || !opt.style.empty()) {
+        std::vector<skin::RegFileKey> keys{ { "Software\\Qx", {} } };
+        std::string error;
+        if (!opt.reg.empty() && !skin::ReadRegFile(FullPath(opt.reg), &keys, &error)) {
+            fprintf(stderr, "qxdemo: %s\n", error.c_str());
+            return 2;
+        }
+        if (!skinKeys.Load(keys) || !skinKeys.Redirect(dll)) {
+            fprintf(stderr, "qxdemo: cannot hold the skin's keys in a scratch registry key\n");
+            return 2;
+        }
+        if (!opt.style.empty())
+            skinKeys.SetEverywhere("UiStyle", opt.style.c_str());
+    }
+    std::vector<std::string> staged;
+    if (!opt.cfg.empty() || !opt.language.empty()) {
+        if (!opt.cfg.empty()) {
+            opt.cfg = FullPath(opt.cfg);
+            std::string error;
+            if (!skin::CheckCfgFile(opt.cfg, &error)) {
+                fprintf(stderr, "qxdemo: %s\n", error.c_str());
+                return 2;
+            }
+        }
+        if (!StageConfiguration(opt, &staged))
+            return 2;
+        sim::PatchImport(dll, "kernel32.dll", "GetSystemDirectoryA", reinterpret_cast<void*>(&ScratchSystemDirectory));
+    }
+    struct Unstage {
+        std::vector<std::string>& files;
+        ~Unstage()
+        {
+            for (const std::string& f : files)
+                if (!DeleteFileA(f.c_str()))
+                    RemoveDirectoryA(f.c_str());
+        }
+    } unstage{ staged };
     auto unInit = reinterpret_cast<UnInitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityUnInit")));
     const char* device = opt.device.empty() ? nullptr : opt.device.c_str();
     std::vector<HPROPSHEETPAGE> pages;

@@ -19,11 +19,13 @@ run() {  # locale file-name language [demo options]
     local loc=$1 png="$out/qxtintra-page-$2$tag.png" language=$3; shift 3
     [ -d "$locales/$loc" ] || localedef -i "${loc%%.*}" -f UTF-8 "$locales/$loc"
     LOCPATH="$locales" LC_ALL="$loc" bash "$here/tools/wine/run-wine.sh" "$build/wineprefix" \
-        "$build/qxdemo.exe" --language "$language" --delay 1200 --screenshot "$png" "$@" | grep -v '^driver:'
+        "$build/qxdemo.exe" --cfg resources/config/QXTINTRA.CFG --language "$language" --delay 1200 \
+        --screenshot "$png" "$@" | grep -v '^driver:'
     # The demo host writes its pictures quickly rather than small.
     convert "$png" -strip -define png:compression-level=9 "$png"
 }
 bash "$here/tools/wine/run-wine.sh" "$build/wineprefix" --init
+cd "$here"
 run de_DE.UTF-8 german German "$@"
 run ja_JP.UTF-8 japanese Japanese --shell "$@"
 run zh_CN.UTF-8 chs "Simplified Chinese" "$@"
