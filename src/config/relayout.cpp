@@ -41,8 +41,8 @@ bool MeasureFont(HDC dc, HFONT font, FontMetrics& out)
     return GetTextExtentPoint32A(dc, kMeasuringString, kMeasuringChars, &out.extent) != FALSE;
 }
 
-// Hundredths of a pixel per dialog unit, with the allowance that large fonts
-// get for their wider letter spacing.
+// A font's average character width in hundredths of a pixel, with the
+// allowance that large fonts get for their wider letter spacing.
 LONG UnitOfFont(LONG stringWidth, LONG extra)
 {
     return ((stringWidth / 26 + 1) / 2) * 100 + extra;
@@ -296,6 +296,7 @@ void SetControlTextFromCfg(HWND dlg, int id, LPCSTR defaultText, LPCSTR key, int
     slack = SlackForNewText(control, slack, newTextWidth, controlWidth);
     const LONG newWidth = newTextWidth + slack;
     const LONG height = r.bottom - r.top;
+    // Any mode but these two sets the text only.
     if (mode == QX_ALIGN_KEEP_LEFT)
         SetWindowPos(control, nullptr, 0, 0, newWidth, height, SWP_NOMOVE | SWP_NOZORDER);
     else if (mode == QX_ALIGN_KEEP_RIGHT)

@@ -8,9 +8,10 @@
 #pragma once
 #include <windows.h>
 
-// What RelayoutDialogForFont measured, handed to each child. The x pair is in
-// hundredths of a dialog-unit width, the y pair in eighths of a dialog-unit
-// height; each coordinate v becomes v * to / from.
+// What RelayoutDialogForFont measured, handed to each child: the dialog's
+// layout size in the old font and its client size in the new one, the x pair
+// in quarter pixels, the y pair in eighths of a pixel. Each coordinate v
+// becomes v * to / from.
 struct FONT_RELAYOUT {
     LONG xFrom;          // unitOld * template width / 100
     LONG yFrom;          // old tmHeight * template height
