@@ -4,7 +4,7 @@
 //
 //   qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]
 //          [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]
-//          [--screenshot FILE.png] [--delay MS] [--shell]
+//          [--screenshot FILE.png] [--delay MS] [--shell] [--focus ID]
 //          [--reg SKIN.reg] [--cfg FILE.CFG] [--style Lustre|Classic] [--language NAME]
 //
 // --reg and --cfg show an OEM's skin in one step without touching the
@@ -45,6 +45,7 @@ struct Options {
     int delayMs = 1500;
     bool shell = false;
     std::string reg, cfg, style, language;
+    int focusId = 0;  // control to give the keyboard to before the screenshot
 };
 
 typedef DWORD(WINAPI* InitFn)(DWORD, LPCSTR, LPSTR, void*);
@@ -56,7 +57,7 @@ void Usage()
     fprintf(stderr,
         "usage: qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]\n"
         "              [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]\n"
-        "              [--screenshot FILE.png] [--delay MS] [--shell]\n"
+        "              [--screenshot FILE.png] [--delay MS] [--shell] [--focus ID]\n"
         "              [--reg SKIN.reg] [--cfg FILE.CFG] [--style Lustre|Classic] [--language NAME]\n");
     exit(64);
 }
@@ -107,6 +108,8 @@ bool Parse(int argc, char** argv, Options& o, sim::DriverConfig& c)
             o.delayMs = static_cast<int>(Number(next()));
         else if (a == "--shell")
             o.shell = true;
+        else if (a == "--focus")
+            o.focusId = static_cast<int>(Number(next()));
         else if (a == "--reg")
             o.reg = next();
         else if (a == "--cfg")
@@ -228,6 +231,19 @@ bool AddPagesAsShell(HMODULE dll, const char* device, std::vector<HPROPSHEETPAGE
     }
     init->Release();
     return true;
+}
+
+// The first visible window under `root` with control id `id`, at any depth
+// (the page's radio buttons sit in tab dialogs inside its tab control).
+HWND FindControl(HWND root, int id)
+{
+    for (HWND child = GetWindow(root, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (GetDlgCtrlID(child) == id && IsWindowVisible(child))
+            return child;
+        if (HWND found = FindControl(child, id))
+            return found;
+    }
+    return nullptr;
 }
 
 // Unattended runs have nobody to close a message box: print it instead.
@@ -403,6 +419,14 @@ int main(int argc, char** argv)
             exitCode = 1;
         } else {
             PumpFor(opt.delayMs);
+            if (opt.focusId) {
+                // As if the user had tabbed there: keyboard cues shown.
+                HWND control = FindControl(hwnd, opt.focusId);
+                SendMessageA(hwnd, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+                if (control)
+                    SetFocus(control);
+                PumpFor(300);
+            }
             if (SaveWindow(hwnd, opt.screenshot))
                 printf("screenshot written to %s\n", opt.screenshot.c_str());
             else
