@@ -30,6 +30,8 @@ void FuzzDecode(WORD type, const uint8_t* data, size_t size, CheckFn&& check)
         volatile BYTE last = static_cast<BYTE*>(info.pBits)[(size_t)rowBytes * h.biHeight - 1];
         (void)last;
         DeleteObject(dib);
+    } else if (info.pBitmapInfo || info.pLogPalette) {
+        abort();  // a refusal hands nothing out
     }
     HeapFree(GetProcessHeap(), 0, info.pBitmapInfo);
     HeapFree(GetProcessHeap(), 0, info.pLogPalette);

@@ -6,53 +6,28 @@
 // rightly refuses at once. So each input is decoded twice: as it is, and with
 // every CRC it declares made right, which lets the mutations reach the chunk
 // rules, the decompressor and the row filters.
-#include <windows.h>
+#include "decode_harness.h"
 
 #include "imaging/checksum.h"
-#include "imaging/imaging.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 namespace {
 
-void DecodeOnce(const uint8_t* data, size_t size)
+// 1, 4 or 8 bits with a colour table (a palette of the same colours), or 24
+// without.
+bool WellFormed(const IMG_INFO& info)
 {
-    IMG_INFO info = {};
-    info.cbData = (DWORD)size;
-    HBITMAP dib = Img_Decode(nullptr, IMG_TYPE_PNG, data, &info);
-    if (dib) {
-        const BITMAPINFOHEADER& h = info.pBitmapInfo->bmiHeader;
-        const WORD bits = h.biBitCount;
-        if ((bits != 1 && bits != 4 && bits != 8 && bits != 24) || h.biWidth <= 0 || h.biHeight <= 0 ||
-            info.pBits != NativeWin_DibBits(dib) || (bits == 24) != (info.nColors == 0) ||
-            (info.nColors != 0) != (info.pLogPalette != nullptr) || info.nColors > (1u << (bits & 15)))
-            abort();
-        DeleteObject(dib);
-    } else if (info.pBitmapInfo || info.pLogPalette) {
-        abort();  // a refusal hands nothing out
-    }
-    HeapFree(GetProcessHeap(), 0, info.pBitmapInfo);
-    HeapFree(GetProcessHeap(), 0, info.pLogPalette);
-    NativeWinCounts live = NativeWin_Counts();
-    if (live.heapBlocks != 0 || live.gdiObjects != 0)
-        abort();
+    const WORD bits = info.pBitmapInfo->bmiHeader.biBitCount;
+    return (bits == 1 || bits == 4 || bits == 8 || bits == 24) && (bits == 24) == (info.nColors == 0) &&
+           (info.nColors != 0) == (info.pLogPalette != nullptr) && info.nColors <= (1u << (bits & 15));
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    // Sizes the data cannot back are refused before allocating; what is left
-    // is capped as a short process would cap it.
-    NativeWin_SetAllocationLimit(16u << 20);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    DecodeOnce(data, size);
+    FuzzDecode(IMG_TYPE_PNG, data, size, WellFormed);
 
     std::vector<uint8_t> fixed(data, data + size);
     bool changed = false;
@@ -70,6 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         pos += 12 + len;
     }
     if (changed)
-        DecodeOnce(fixed.data(), fixed.size());
+        FuzzDecode(IMG_TYPE_PNG, fixed.data(), fixed.size(), WellFormed);
     return 0;
 }
