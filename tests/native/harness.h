@@ -1,22 +1,17 @@
 // What every native test shares: one decode through the module's entry point
-// from an exact-size heap copy of the input (so AddressSanitizer sees a read
-// one byte past the end), with every result's invariants and the count of
-// live heap blocks and GDI objects checked on each call; the peer libraries
-// as encoders and reference decoders; and a writer for hand-made streams.
+// with every result's invariants and the count of live heap blocks and GDI
+// objects checked on each call (decode_check.h, shared with the fuzz
+// targets); the peer libraries as encoders and reference decoders; writers
+// for hand-made streams; tables of outcomes and allocation-failure loops.
 #pragma once
 #include <windows.h>
 
-#include "imaging/imaging.h"
+#include "decode_check.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
 
 #include <jpeglib.h>
 #include <png.h>
@@ -27,107 +22,36 @@ using Bytes = std::vector<uint8_t>;
 // xorshift: every run sees the same cases.
 struct Rng {
     uint32_t s;
-    uint32_t operator()(uint32_t n)
-    {
-        s ^= s << 13, s ^= s >> 17, s ^= s << 5;
-        return s % n;
-    }
+    uint32_t operator()(uint32_t n) { return s ^= s << 13, s ^= s >> 17, s ^= s << 5, s % n; }
 };
 
-// A decoded picture, or why there is none.
-struct Pic {
-    bool ok = false;
-    std::string why;  // the refusal note, "(none)" when the decoder gave none
-    int w = 0, h = 0, bits = 0;
-    std::vector<RGBQUAD> colors;
-    Bytes dib;  // as the section holds it: rows bottom-up, padded to 4 bytes
-    const uint8_t* Row(int y) const { return &dib[(size_t)(h - 1 - y) * Img_GetRowBytes(w, (WORD)bits)]; }
-    // Top row first, through the colour table.
-    Bytes Rgb() const
-    {
-        Bytes out;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const uint8_t* r = Row(y);
-                if (bits == 24) {
-                    out.insert(out.end(), { r[3 * x + 2], r[3 * x + 1], r[3 * x] });
-                    continue;
-                }
-                const size_t i = r[x * bits / 8] >> (8 - bits - x * bits % 8) & ((1 << bits) - 1);
-                if (i >= colors.size())
-                    return ADD_FAILURE() << "index outside the colour table", out;
-                out.insert(out.end(), { colors[i].rgbRed, colors[i].rgbGreen, colors[i].rgbBlue });
-            }
-        return out;
-    }
-};
-
+// Decodes from an exact-size heap copy, so that AddressSanitizer sees a read
+// one byte past the end, and reports whatever the decode left wrong.
 inline Pic Decode(WORD type, const Bytes& in)
 {
-    const NativeWinCounts before = NativeWin_Counts();
     uint8_t* copy = static_cast<uint8_t*>(malloc(in.size() + in.empty()));
     std::copy(in.begin(), in.end(), copy);
-    IMG_INFO info{};
-    info.cbData = (DWORD)in.size();
-    HBITMAP dib = Img_Decode(nullptr, type, copy, &info);
+    const Pic p = DecodeChecked(type, copy, in.size());
     free(copy);
-    Pic p;
-    p.ok = dib != nullptr;
-    p.why = Img_GetNotes()->refusal ? Img_GetNotes()->refusal : "(none)";
-    if (dib) {
-        const BITMAPINFOHEADER& h = info.pBitmapInfo->bmiHeader;
-        p.w = h.biWidth, p.h = h.biHeight, p.bits = h.biBitCount;
-        p.colors.assign(info.pBitmapInfo->bmiColors, info.pBitmapInfo->bmiColors + info.nColors);
-        const DWORD stride = Img_GetRowBytes(p.w, (WORD)p.bits);
-        p.dib.assign((uint8_t*)info.pBits, (uint8_t*)info.pBits + (size_t)stride * p.h);
-        EXPECT_TRUE(p.h > 0 && h.biSize == 40 && h.biPlanes == 1 && h.biCompression == BI_RGB);
-        EXPECT_TRUE(info.pBits == NativeWin_DibBits(dib) && !memcmp(NativeWin_DibInfo(dib), info.pBitmapInfo, 40 + 4 * info.nColors));
-        const LOGPALETTE* lp = info.pLogPalette;
-        EXPECT_EQ(lp != nullptr, info.nColors != 0);
-        EXPECT_TRUE(!lp || (lp->palVersion == 0x300 && lp->palNumEntries == info.nColors));
-        for (DWORD i = 0; lp && i < info.nColors; ++i) {
-            const PALETTEENTRY& e = lp->palPalEntry[i];
-            EXPECT_TRUE(e.peRed == p.colors[i].rgbRed && e.peGreen == p.colors[i].rgbGreen &&
-                        e.peBlue == p.colors[i].rgbBlue && !e.peFlags) << "palette entry " << i;
-        }
-        if (type != IMG_TYPE_BMP) {  // a header of its own, and zero padding
-            EXPECT_TRUE(h.biXPelsPerMeter == 72 && h.biYPelsPerMeter == 72 && h.biClrUsed == info.nColors);
-            for (int y = 0; y < p.h; ++y)
-                for (DWORD x = (p.w * p.bits + 7) / 8; x < stride; ++x)
-                    EXPECT_EQ(p.dib[y * stride + x], 0) << "padding of row " << y;
-        }
-        DeleteObject(dib);
-    } else {
-        EXPECT_TRUE(!info.pBitmapInfo && !info.pLogPalette) << "a refusal hands nothing out";
-    }
-    HeapFree(GetProcessHeap(), 0, info.pBitmapInfo);
-    HeapFree(GetProcessHeap(), 0, info.pLogPalette);
-    const NativeWinCounts after = NativeWin_Counts();
-    EXPECT_TRUE(after.heapBlocks == before.heapBlocks && after.gdiObjects == before.gdiObjects) << "leak";
+    EXPECT_EQ(p.wrong, "");
     return p;
 }
 
-// Each allocation of a decode made to fail in turn: a refusal every time,
-// nothing leaked (Decode counts), until the decode needs no more and gives
-// the picture it gives without failures.
-inline void ExpectAllocationFailuresRefused(WORD type, const Bytes& in)
+// A picture top row first, through its colour table.
+inline Bytes Rgb(const Pic& p)
 {
-    const Pic good = Decode(type, in);
-    ASSERT_TRUE(good.ok);
-    for (long n = 0;; ++n) {
-        NativeWin_FailAllocation(n);
-        const Pic p = Decode(type, in);
-        NativeWin_FailAllocation(-1);
-        if (p.ok) {
-            EXPECT_GE(n, 2) << "fewer allocations than expected";
-            EXPECT_TRUE(p.dib == good.dib && p.colors.size() == good.colors.size());
-            return;
+    Bytes out;
+    for (int y = 0; y < p.h; ++y)
+        for (int x = 0; x < p.w; ++x) {
+            const uint8_t* r = p.Row(y);
+            const size_t i = p.bits == 24 ? 0 : r[x * p.bits / 8] >> (8 - p.bits - x * p.bits % 8) & ((1 << p.bits) - 1);
+            if (p.bits != 24 && i >= p.colors.size())
+                return ADD_FAILURE() << "index outside the colour table", out;
+            p.bits == 24 ? out.insert(out.end(), { r[3 * x + 2], r[3 * x + 1], r[3 * x] })
+                         : out.insert(out.end(), { p.colors[i].rgbRed, p.colors[i].rgbGreen, p.colors[i].rgbBlue });
         }
-        ASSERT_LT(n, 100);
-    }
+    return out;
 }
-
-// ---- libjpeg-turbo ---------------------------------------------------------------
 
 // RGB, top row first: ramps, a sine, saturated patches and noise.
 inline Bytes Pattern(int w, int h, uint32_t seed)
@@ -138,10 +62,10 @@ inline Bytes Pattern(int w, int h, uint32_t seed)
         for (int x = 0; x < w; ++x) {
             const int n = (int)r(24) - 12;
             const bool patch = (x / 13 + y / 11) % 5 == 0;
-            const int c[3] = { patch ? 255 : 255 * x / std::max(1, w - 1), patch ? 0 : 255 * y / std::max(1, h - 1),
-                               patch ? (x & 8) * 31 : (int)(127 + 120 * std::sin((x + seed) * 0.11) * std::cos(y * 0.07)) };
-            for (int i = 0; i < 3; ++i)
-                rgb.push_back((uint8_t)std::clamp(c[i] + (i == 1 ? n / 2 : i ? -n : n), 0, 255));
+            const int c[3] = { patch ? 255 : 255 * x / std::max(1, w - 1) + n, patch ? 0 : 255 * y / std::max(1, h - 1) + n / 2,
+                               patch ? (x & 8) * 31 : (int)(127 + 120 * std::sin((x + seed) * 0.11) * std::cos(y * 0.07)) - n };
+            for (int v : c)
+                rgb.push_back((uint8_t)std::clamp(v, 0, 255));
         }
     return rgb;
 }
@@ -151,22 +75,13 @@ struct Enc {
     bool progressive = false, optimize = false, jfif = true, scanPerComponent = false;
 };
 
-struct JpegError {
-    jpeg_error_mgr mgr;
-    jmp_buf jump;
-    static void Exit(j_common_ptr c) { longjmp(reinterpret_cast<JpegError*>(c->err)->jump, 1); }
-};
-
 inline Bytes EncodeJpeg(const Bytes& rgb, int w, int h, const Enc& o)
 {
     jpeg_compress_struct c;
-    JpegError err;
-    c.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = JpegError::Exit;
+    jpeg_error_mgr err;  // the pictures are all valid: an error ends the test program
+    c.err = jpeg_std_error(&err);
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    if (setjmp(err.jump))
-        return ADD_FAILURE() << "libjpeg could not encode", jpeg_destroy_compress(&c), free(out), Bytes();
     jpeg_create_compress(&c);
     jpeg_mem_dest(&c, &out, &size);
     c.image_width = w, c.image_height = h, c.input_components = 3, c.in_color_space = JCS_RGB;
@@ -190,8 +105,7 @@ inline Bytes EncodeJpeg(const Bytes& rgb, int w, int h, const Enc& o)
     jpeg_finish_compress(&c);
     jpeg_destroy_compress(&c);
     Bytes result(out, out + size);
-    free(out);
-    return result;
+    return free(out), result;
 }
 
 // libjpeg-turbo with the exact-integer transform and replicated chroma, laid
@@ -199,51 +113,38 @@ inline Bytes EncodeJpeg(const Bytes& rgb, int w, int h, const Enc& o)
 inline Pic PeerJpeg(const Bytes& jpeg)
 {
     jpeg_decompress_struct c;
-    JpegError err;
-    c.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = JpegError::Exit;
+    jpeg_error_mgr err;  // the streams are all valid: an error ends the test program
+    c.err = jpeg_std_error(&err);
     Pic p;
-    if (setjmp(err.jump))
-        return jpeg_destroy_decompress(&c), Pic();
     jpeg_create_decompress(&c);
     jpeg_mem_src(&c, jpeg.data(), jpeg.size());
     jpeg_read_header(&c, TRUE);
     c.dct_method = JDCT_ISLOW, c.do_fancy_upsampling = FALSE, c.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&c);
-    p.w = c.output_width, p.h = c.output_height, p.bits = 24;
+    p.ok = true, p.w = c.output_width, p.h = c.output_height, p.bits = 24;
     p.dib.assign((size_t)Img_GetRowBytes(p.w, 24) * p.h, 0);
     for (JSAMPROW row; c.output_scanline < c.output_height; jpeg_read_scanlines(&c, &row, 1))
         row = const_cast<uint8_t*>(p.Row(c.output_scanline));
     jpeg_finish_decompress(&c);
-    jpeg_destroy_decompress(&c);
-    p.ok = true;
-    return p;
+    return jpeg_destroy_decompress(&c), p;
 }
-
-// ---- libpng and zlib ---------------------------------------------------------------
 
 struct PngSpec {
     uint32_t w = 9, h = 6;
-    int type = PNG_COLOR_TYPE_RGB, depth = 8, filters = PNG_ALL_FILTERS, palette = 0, level = 6;
-    bool interlace = false;
+    int type = PNG_COLOR_TYPE_RGB, depth = 8, filters = PNG_ALL_FILTERS, palette = 0, level = 6, interlace = 0;
 };
-
-inline int Channels(int type) { return type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1; }
 
 // Rows of smooth runs and noise, so every filter has something to undo.
 inline Bytes WritePng(const PngSpec& s, uint32_t seed)
 {
     Rng r{ seed | 1 };
-    const int top = s.type == 3 ? s.palette - 1 : (1 << s.depth) - 1, ch = Channels(s.type);
+    const int top = s.type == 3 ? s.palette - 1 : (1 << s.depth) - 1, ch = s.type == 2 ? 3 : s.type == 4 ? 2 : s.type == 6 ? 4 : 1;
     std::vector<Bytes> rows(s.h, Bytes(((size_t)s.w * ch * s.depth + 7) / 8));
-    for (uint32_t y = 0; y < s.h; ++y)
+    std::vector<png_bytep> ptrs;
+    for (uint32_t y = 0; y < s.h; ptrs.push_back(rows[y++].data()))
         for (uint32_t x = 0; x < s.w * ch; ++x) {
-            const uint32_t v = ((x / 5 + y / 3) % 3 ? x * 7 + y * 3 : r(65536)) % (top + 1);
-            if (s.depth >= 8)
-                for (int b = s.depth / 8 - 1; b >= 0; --b)
-                    rows[y][x * s.depth / 8 + b] = (uint8_t)(v >> 8 * (s.depth / 8 - 1 - b));
-            else
-                rows[y][x * s.depth / 8] |= (uint8_t)(v << (8 - s.depth - x * s.depth % 8));
+            const uint32_t v = ((x / 5 + y / 3) % 3 ? x * 7 + y * 3 : r(256)) % (top + 1);
+            rows[y][x * s.depth / 8] |= (uint8_t)(v << (8 - s.depth - x * s.depth % 8));  // 1 to 8 bits
         }
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -260,9 +161,6 @@ inline Bytes WritePng(const PngSpec& s, uint32_t seed)
     png_set_filter(png, 0, s.filters);
     png_set_compression_level(png, s.level);
     png_write_info(png, info);
-    std::vector<png_bytep> ptrs;
-    for (Bytes& row : rows)
-        ptrs.push_back(row.data());
     png_write_image(png, ptrs.data());
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
@@ -274,32 +172,22 @@ inline Bytes PeerPng(const Bytes& file)
 {
     png_image im{};
     im.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&im, file.data(), file.size()))
-        return {};
-    im.format = PNG_FORMAT_RGBA;
-    Bytes rgba(PNG_IMAGE_SIZE(im)), rgb;
-    if (!png_image_finish_read(&im, nullptr, rgba.data(), 0, nullptr))
-        return {};
+    Bytes rgba, rgb;
+    if (png_image_begin_read_from_memory(&im, file.data(), file.size()))
+        im.format = PNG_FORMAT_RGBA, rgba.resize(PNG_IMAGE_SIZE(im)), png_image_finish_read(&im, nullptr, rgba.data(), 0, nullptr);
     for (size_t i = 0; i < rgba.size(); ++i)
         if (i % 4 != 3)
             rgb.push_back((uint8_t)(rgba[i] * rgba[i | 3] / 255));
     return rgb;
 }
 
-inline Bytes Zlib(const Bytes& data, int level, int strategy = Z_DEFAULT_STRATEGY, int windowBits = 15, int memLevel = 8)
+inline Bytes Zlib(const Bytes& data, int level)
 {
-    z_stream z{};
-    deflateInit2(&z, level, Z_DEFLATED, windowBits, memLevel, strategy);
-    Bytes out(deflateBound(&z, data.size()) + 64);
-    z.next_in = const_cast<Bytef*>(data.data()), z.avail_in = (uInt)data.size();
-    z.next_out = out.data(), z.avail_out = (uInt)out.size();
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
+    Bytes out(compressBound(data.size()));
+    uLongf size = out.size();
+    compress2(out.data(), &size, data.data(), data.size(), level);
+    return out.resize(size), out;
 }
-
-// ---- hand-made streams ---------------------------------------------------------------
 
 inline void Put32(Bytes& b, size_t at, uint32_t v, bool bigEndian = false)
 {
@@ -316,20 +204,50 @@ struct JpegWriter {
     JpegWriter& Raw(const Bytes& v) { return b.insert(b.end(), v.begin(), v.end()), *this; }
     JpegWriter& Seg(int marker, const Bytes& body)
     {
-        Raw({ 0xFF, (uint8_t)marker, (uint8_t)((body.size() + 2) >> 8), (uint8_t)(body.size() + 2) });
-        return Raw(body);
+        return Raw({ 0xFF, (uint8_t)marker, (uint8_t)((body.size() + 2) >> 8), (uint8_t)(body.size() + 2) }).Raw(body);
     }
     void Bits(uint32_t v, int count)
     {
         while (count--) {
             acc = acc << 1 | (v >> count & 1);
-            if (++n == 8) {
-                b.push_back((uint8_t)acc);
-                if (acc == 0xFF)
-                    b.push_back(0);
-                acc = n = 0;
-            }
+            if (++n < 8)
+                continue;
+            b.push_back((uint8_t)acc);
+            if (acc == 0xFF)
+                b.push_back(0);
+            acc = n = 0;
         }
     }
     void Flush() { while (n) Bits(1, 1); }
 };
+
+// One table of a decoder's outcomes: each input decodes (why null) or is
+// refused for the reason given, and none asks for much memory, so a header
+// that claims gigabytes is refused before anything of that size is asked for.
+struct Outcome { const char* what; Bytes data; const char* why; };
+
+inline void ExpectOutcomes(WORD type, const std::vector<Outcome>& rows)
+{
+    for (const Outcome& row : rows) {
+        NativeWin_TakeLargestRequest();
+        const Pic p = Decode(type, row.data);
+        EXPECT_EQ(p.ok ? "decodes" : p.why, row.why ? row.why : "decodes") << row.what;
+        EXPECT_LT(NativeWin_TakeLargestRequest(), 1u << 20) << row.what;
+    }
+}
+
+// Each allocation of a decode made to fail in turn: a refusal every time,
+// nothing leaked (Decode counts), until the decode needs no more and gives
+// the picture it gives without failures.
+inline void ExpectAllocationFailuresRefused(WORD type, const Bytes& in)
+{
+    const Pic good = Decode(type, in);
+    Pic p;
+    long n = 0;
+    for (; good.ok && !p.ok && n < 100; ++n) {
+        NativeWin_FailAllocation(n);
+        p = Decode(type, in);
+        NativeWin_FailAllocation(-1);
+    }
+    EXPECT_TRUE(good.ok && n > 2 && p.dib == good.dib && p.colors.size() == good.colors.size());
+}
