@@ -64,8 +64,9 @@ inline Pic DecodeChecked(WORD type, const uint8_t* data, size_t size)
         p.dib.assign((uint8_t*)info.pBits, (uint8_t*)info.pBits + (size_t)stride * (h.biHeight > 0 ? h.biHeight : 0));
         if (type != IMG_TYPE_BMP) {  // a header of their own, and zero padding
             require(h.biXPelsPerMeter == 72 && h.biYPelsPerMeter == 72 && h.biClrUsed == n, "the header");
-            for (size_t i = 0; i < p.dib.size(); ++i)
-                require(i % stride < (p.w * p.bits + 7) / 8 || !p.dib[i], "padding that is not zero");
+            for (size_t row = 0; row < p.dib.size(); row += stride)
+                for (DWORD x = (p.w * p.bits + 7) / 8; x < stride; ++x)
+                    require(!p.dib[row + x], "padding that is not zero");
         }
         DeleteObject(dib);
     }
