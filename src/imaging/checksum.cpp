@@ -108,10 +108,13 @@ QX_CLMUL_TARGET DWORD CrcFold(DWORD crc, const BYTE* p, SIZE_T size)
     return (DWORD)_mm_extract_epi32(_mm_xor_si128(t, x1), 1);
 }
 
+// Asked at every call: the answer is two bit tests of the runtime's CPU
+// record, filled once when the module loads. A function-local static would
+// need a thread-safe guard, and that guard pulls the runtime's thread
+// emulation into the module, whose per-thread records outlive an unload.
 bool HaveCarrylessMultiply()
 {
-    static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-    return have;
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
 }
 #endif
 

@@ -742,7 +742,7 @@ QX_ALWAYS_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& 
 
 // The loop shifts by variable amounts all the time; where the processor has
 // BMI2 those are single instructions, so the loop is compiled twice and the
-// variant picked once per process. Everything else is the same code.
+// variant picked per call. Everything else is the same code.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 __attribute__((target("bmi2"))) void DecodeFastBmi2(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd,
                                                    BYTE* slackEnd)
@@ -757,8 +757,9 @@ void DecodeFastPlain(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEn
 
 void DecodeFast(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
 {
-    static const bool bmi2 = __builtin_cpu_supports("bmi2");
-    if (bmi2)
+    // A bit test of the runtime's CPU record, not a function-local static:
+    // see HaveCarrylessMultiply in checksum.cpp for why no guarded statics.
+    if (__builtin_cpu_supports("bmi2"))
         DecodeFastBmi2(s, dest, out, outEnd, slackEnd);
     else
         DecodeFastPlain(s, dest, out, outEnd, slackEnd);

@@ -414,8 +414,11 @@ INT_PTR OnMain_WM_DISPLAYCHANGE(HWND page, WPARAM wParam, LPARAM lParam)
         UpdateLogoForDepth(page);
     const WPARAM frame = gdwColorDepth > 8 ? IDB_PREVIEW_FRAME : IDB_PREVIEW_FRAME_8BPP;
     SendDlgItemMessageA(page, IDC_EFFECT_PREVIEW, BMPM_SETIMAGE, frame, 0);
-    if (!g_bHideLogo)
-        PostMessageA(GetDlgItem(page, LogoControlId()), WM_DISPLAYCHANGE, wParam, lParam);
+    // The "Classic" logo has no control in this module's templates; a post to
+    // a null window would land in the thread's queue instead.
+    HWND logo = g_bHideLogo ? nullptr : GetDlgItem(page, LogoControlId());
+    if (logo)
+        PostMessageA(logo, WM_DISPLAYCHANGE, wParam, lParam);
     return TRUE;
 }
 

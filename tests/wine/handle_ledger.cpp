@@ -1,10 +1,12 @@
 #include "handle_ledger.h"
 
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "qxtest.h"
 
@@ -33,8 +35,17 @@ void Remove(Kind kind, const void* h)
     g_live.erase({ kind, h });
 }
 
-// The ledger's recorders stay for the life of the process.
-template <typename Fn> Recorder<Fn>& Permanent(const char* name) { return *new Recorder<Fn>(name); }
+// The ledger's recorders stay for the life of the process, on both modules;
+// a ModuleLedger's (g_keep set) go with it, on its module only.
+HMODULE g_only;
+std::vector<std::shared_ptr<void>>* g_keep;
+template <typename Fn> Recorder<Fn>& Permanent(const char* name)
+{
+    auto* recorder = new Recorder<Fn>(name, g_only);
+    if (g_keep)
+        g_keep->emplace_back(recorder);
+    return *recorder;
+}
 
 template <typename Fn> void Creator(const char* name, Kind kind)
 {
@@ -63,14 +74,8 @@ void Class(HINSTANCE instance, LPCSTR name)
 #define QX_CREATOR(fn, kind) Creator<decltype(&::fn)>(#fn, kind)
 #define QX_DESTROYER(fn, kind) Destroyer<decltype(&::fn)>(#fn, kind)
 
-} // namespace
-
-void InstallLedger()
+void InstallCounters()
 {
-    static bool installed = false;
-    if (installed)
-        return;
-    installed = true;
     QX_CREATOR(CreateCompatibleDC, kGdi);
     QX_CREATOR(CreateCompatibleBitmap, kGdi);
     QX_CREATOR(CreateBitmap, kGdi);
@@ -151,6 +156,59 @@ void InstallLedger()
         if (atom)
             Class(wc->hInstance, wc->lpszClassName);
     };
+}
+
+// The C runtime's free has no result to record; one at a time is patched.
+decltype(&::free) g_nextFree;
+void CountedFree(void* block)
+{
+    Remove(kHeap, block);
+    g_nextFree(block);
+}
+
+} // namespace
+
+void InstallLedger()
+{
+    static bool installed = false;
+    if (!installed)
+        InstallCounters();
+    installed = true;
+}
+
+ModuleLedger::ModuleLedger(HMODULE module) : module_(module)
+{
+    g_only = module;
+    g_keep = &recorders_;
+    InstallCounters();
+    // What a C runtime or thread emulation linked into the module makes.
+    QX_CREATOR(CreateEventA, kHandle);
+    QX_CREATOR(CreateSemaphoreA, kHandle);
+    Permanent<decltype(&::DuplicateHandle)>("DuplicateHandle").observe =
+        [](BOOL ok, HANDLE, HANDLE, HANDLE, LPHANDLE out, DWORD, BOOL, DWORD) {
+            if (ok && out)
+                Add(kHandle, *out);
+        };
+    QX_CREATOR(LocalAlloc, kHeap);
+    QX_DESTROYER(LocalFree, kHeap);
+    QX_CREATOR(malloc, kHeap);
+    QX_CREATOR(calloc, kHeap);
+    Permanent<decltype(&::realloc)>("realloc").observe = [](void* p, void* block, size_t) {
+        if (p) {
+            Remove(kHeap, block);
+            Add(kHeap, p);
+        }
+    };
+    g_nextFree = reinterpret_cast<decltype(&::free)>(sim::PatchImport(module, nullptr, "free", reinterpret_cast<void*>(&CountedFree)));
+    g_only = nullptr;
+    g_keep = nullptr;
+}
+
+ModuleLedger::~ModuleLedger()
+{
+    if (g_nextFree)
+        sim::PatchImport(module_, nullptr, "free", reinterpret_cast<void*>(g_nextFree));
+    g_nextFree = nullptr;
 }
 
 ResourceCounts CurrentCounts()

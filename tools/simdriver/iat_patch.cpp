@@ -6,6 +6,11 @@ namespace {
 
 void** FindImportSlot(HMODULE module, const char* dll, const char* function)
 {
+    // A module unloaded since it was patched has no import table to put back.
+    HMODULE loaded = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(module), &loaded) || loaded != module)
+        return nullptr;
     auto* base = reinterpret_cast<BYTE*>(module);
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     if (dos->e_magic != IMAGE_DOS_SIGNATURE)
