@@ -13,7 +13,7 @@
 #include "imaging/imaging.h"
 #include "imaging/inflate.h"
 
-#include "../tests/native/png_memio.h"
+#include "png_memio.h"
 
 #include <benchmark/benchmark.h>
 #include <dirent.h>

@@ -164,7 +164,7 @@ struct PageState {
     Ids jpg = { IDB_EF_NONE };
     Ids png = { IDB_PREVIEW_FRAME, IDB_BKGND_LUSTRE, IDB_LOGO_LUSTRE };
     std::set<int> hidden = {};
-    const char* label = "Emboss";  // of the Emboss button
+    bool eastAsian = false;  // tab templates: the first slider has a selection range, the long label one line
 };
 
 const PageState kStates[] = {
@@ -190,9 +190,9 @@ const PageState kStates[] = {
         .hidden = { IDC_EMBOSS_SLIDER, IDC_EMBOSS_LEVEL, IDC_NEON_EDGES_SLIDER, IDC_NEON_EDGES_LEVEL, IDC_SOFT_FOCUS, IDC_SOFT_FOCUS_SLIDER,
             IDC_SOFT_FOCUS_LEVEL, IDC_SELECTED_SHARP, IDC_SHARP_SLIDER, IDC_SHARP_LEVEL, IDC_DBLK_COMPLEXPICSMOOTHING,
             IDC_DBLK_COMPLEXPICSMOOTHING_SLIDER, IDC_DBLK_COMPLEXPICSMOOTHING_LEVEL } },
-    { .what = "Japanese templates carry no labels", .effects = 0x1, .level = 1, .language = "japanese", .radio = IDC_EMBOSS,
-        .sent = { 1, 1, 1 }, .jpg = { IDB_EF_EMBBIL1, IDB_EF_NONE }, .label = "" },
-    { .what = "Simplified Chinese", .language = "Simplified Chinese" },
+    { .what = "Japanese", .effects = 0x1, .level = 1, .language = "japanese", .radio = IDC_EMBOSS, .sent = { 1, 1, 1 },
+        .jpg = { IDB_EF_EMBBIL1, IDB_EF_NONE }, .eastAsian = true },
+    { .what = "Simplified Chinese", .language = "Simplified Chinese", .eastAsian = true },
     // The logo control keeps the picture of its own id until a display change.
     { .what = "256 colours", .bits = 8, .png = { IDB_PREVIEW_FRAME_8BPP, IDB_BKGND_LUSTRE_8BPP, IDB_LOGO_LUSTRE } },
 };
@@ -260,10 +260,14 @@ TEST_F(Page, StatesShowSendAndPaint)
                 EXPECT_EQ(std::make_tuple(Position(dialog, row.slider), SendDlgItemMessageA(dialog, row.slider, TBM_GETRANGEMAX, 0, 0), Text(dialog, row.level)),
                     std::make_tuple(int(s.level), LRESULT(s.max), std::to_string(s.level)));
         }
+        // The labels come from the texts of the language (here the built-in ones) whatever the template.
+        auto style = [](HWND dialog, int id) { return GetWindowLongPtrA(GetDlgItem(dialog, id), GWL_STYLE); };
         if (g_EffectsDlg)
-            EXPECT_EQ(Text(g_EffectsDlg, IDC_EMBOSS), s.label);
+            EXPECT_EQ(Text(g_EffectsDlg, IDC_EMBOSS) + ((style(g_EffectsDlg, IDC_EMBOSS_SLIDER) & TBS_ENABLESELRANGE) ? "|range" : ""),
+                s.eastAsian ? "Emboss|range" : "Emboss");
         if (g_DeblockDlg)
-            EXPECT_EQ(Text(g_DeblockDlg, IDC_DBLK_EDGESMOOTHING), *s.label ? "Edge Smoothing" : "");
+            EXPECT_EQ(Text(g_DeblockDlg, IDC_DBLK_EDGESMOOTHING) + ((style(g_DeblockDlg, IDC_DBLK_COMPLEXPICSMOOTHING) & BS_MULTILINE) ? "|two lines" : ""),
+                s.eastAsian ? "Edge Smoothing" : "Edge Smoothing|two lines");
         // Only the Simplified Chinese layout fits the group box to the picture.
         RECT group, picture;
         GetWindowRect(GetDlgItem(page, IDC_ORIGINALGRPBOX), &group);
