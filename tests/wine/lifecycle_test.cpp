@@ -1,10 +1,9 @@
 // The module as its hosts use it for their whole life: loaded and unloaded
-// again and again, initialised again within one load, by both roads, and
-// with every creation call it makes failing once in turn. Each load maps a
-// copy of QXTINTRA.dll under a name of its own (the harness keeps the
-// original loaded), so that FreeLibrary really unloads it; the harness's
-// driver and message boxes are wired into the copy, and the ledger counts
-// through the copy's imports, C runtime and thread emulation included.
+// again, initialised again within one load, by both roads, and with every
+// creation call it makes failing once in turn. Each load maps a copy of
+// QXTINTRA.dll (the harness keeps the original loaded), so that FreeLibrary
+// really unloads it; the harness's driver and message boxes are wired into
+// the copy, and the ledger counts through the copy's imports.
 #include "qxtest.h"
 
 #include <shlobj.h>
@@ -27,12 +26,10 @@ const std::string kSkinBase = "Software\\QxTintraLifecycle" + std::to_string(Get
 
 void SetSkin(const char* value, const std::string& text)
 {
-    RegSetKeyValueA(HKEY_CURRENT_USER, (kSkinBase + "\\Qx\\QxTintra").c_str(), value, REG_SZ, text.c_str(),
-        static_cast<DWORD>(text.size() + 1));
+    RegSetKeyValueA(HKEY_CURRENT_USER, (kSkinBase + "\\Qx\\QxTintra").c_str(), value, REG_SZ, text.c_str(), DWORD(text.size() + 1));
 }
 
-// One load of the copy, with the harness and the skin redirection in its
-// import table.
+// One load of the copy, with the harness and the skin redirection in its import table.
 class Load {
 public:
     explicit Load(const std::string& path) : module(LoadLibraryA(path.c_str()))
@@ -53,48 +50,17 @@ public:
             return skin_->Next(root, sub, options, access, out);
         };
     }
-    // Unloaded with the ledger in place, which so counts what the library
-    // entry gives back; the patches then find no import table to restore.
+    // Unloaded with the ledger in place, which so counts what the library entry
+    // gives back; the patches then find no import table to restore.
     ~Load() { FreeLibrary(module); }
     template <typename Fn> Fn Export(const char* name) const { return reinterpret_cast<Fn>(GetProcAddress(module, name)); }
 
     const HMODULE module;
-
 private:
     std::vector<std::unique_ptr<sim::ImportPatch>> patches_;
     std::unique_ptr<qxtest::ModuleLedger> ledger_;
     std::unique_ptr<Recorder<decltype(&RegOpenKeyExA)>> skin_;
 };
-
-// The sheets are children of a host window that lives as long as the
-// process: Wine waits up to two seconds for a window manager that Xvfb does
-// not have whenever a top-level window goes away; a child window goes at
-// once, and the page inside paints the same.
-HWND Host()
-{
-    static HWND host = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 600,
-        nullptr, nullptr, nullptr, nullptr);
-    return host;
-}
-
-HWND OpenChildSheet(std::vector<HPROPSHEETPAGE>& pages)
-{
-    PROPSHEETHEADERA header = { sizeof header, PSH_MODELESS | PSH_NOCONTEXTHELP | PSH_USECALLBACK, Host() };
-    header.nPages = static_cast<UINT>(pages.size());
-    header.phpage = pages.data();
-    header.pfnCallback = [](HWND, UINT message, LPARAM templ) {
-        if (message == PSCB_PRECREATE) {
-            // DLGTEMPLATEEX keeps its style two words further on.
-            auto* words = reinterpret_cast<WORD*>(templ);
-            auto* style = reinterpret_cast<DWORD*>(words[1] == 0xFFFF ? words + 6 : words);
-            *style = (*style & ~(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME)) | WS_CHILD | WS_VISIBLE;
-        }
-        return 0;
-    };
-    HWND sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
-    qxtest::PumpMessages();
-    return sheet;
-}
 
 enum class Road { Utility, Shell };
 
@@ -119,21 +85,17 @@ std::string Cycle(const Load& load, Road road, LPCSTR device = nullptr, bool mod
         load.Export<decltype(&DllGetClassObject)>("DllGetClassObject")(CLSID_QxTintraPropSheet, IID_IClassFactory,
             reinterpret_cast<void**>(&factory));
         if (factory && SUCCEEDED(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&handler)))
-            && SUCCEEDED(handler->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&sheetExt)))) {
-            handler->Initialize(nullptr, nullptr, nullptr);
-            sheetExt->AddPages(qxtest::CollectPage, collect);
-            sheetExt->Release();
-        }
+            && SUCCEEDED(handler->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&sheetExt))))
+            handler->Initialize(nullptr, nullptr, nullptr), sheetExt->AddPages(qxtest::CollectPage, collect), sheetExt->Release();
         if (factory)
             factory->Release();
     }
     std::string outcome = pages.empty() ? "refused" : "empty";
     if (!pages.empty()) {
-        HWND sheet = OpenChildSheet(pages);
+        HWND sheet = qxtest::OpenSheet(pages);
         HWND page = sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr;
         char preview[16] = "";
-        if (page && GetClassNameA(GetDlgItem(page, IDC_EFFECT_PREVIEW), preview, sizeof preview)
-            && !lstrcmpA(preview, "QxUtlBmp"))
+        if (page && GetClassNameA(GetDlgItem(page, IDC_EFFECT_PREVIEW), preview, sizeof preview) && !lstrcmpA(preview, "QxUtlBmp"))
             outcome = "shown";
         if (page && modeChange) {
             RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -147,13 +109,12 @@ std::string Cycle(const Load& load, Road road, LPCSTR device = nullptr, bool mod
             DestroyWindow(sheet);
         qxtest::PumpMessages();
     }
-    if (road == Road::Utility) {
+    if (road == Road::Utility)
         load.Export<decltype(&QxUtilityUnInit)>("QxUtilityUnInit")(0);
-    } else {
-        if (handler)
-            handler->Release();
+    else if (handler)
+        handler->Release();
+    if (road == Road::Shell)
         EXPECT_EQ(load.Export<decltype(&DllCanUnloadNow)>("DllCanUnloadNow")(), S_OK);
-    }
     return outcome;
 }
 
@@ -163,8 +124,6 @@ protected:
     {
         DriverTest::SetUp();
         ConfigureSupportedDriver();
-        Host();
-        qxtest::PumpMessages();
         dir_ = qxtest::MakeTempDir("lifecycle");
         copy_ = dir_ + "\\qxlife.dll";
         ASSERT_TRUE(CopyFileA((qxtest::ProgramDir() + "QXTINTRA.dll").c_str(), copy_.c_str(), FALSE));
@@ -188,11 +147,12 @@ protected:
     std::string dir_, copy_;
 };
 
-// Ten loads; in each the host utility opens the page twice (initialised
+// Loads in turn; in each the host utility opens the page twice (initialised
 // again after QxUtilityUnInit, the second time in the "Classic" style) and
 // the shell once. The utility's request without a name stays on the device
-// it named last; the shell's is for the primary display ("").
-TEST_F(LifecycleTest, TenLoadsLeaveNothingBehind)
+// it named last; the shell's is for the primary display (""). A third load
+// finds nothing the second did not.
+TEST_F(LifecycleTest, LoadsInTurnLeaveNothingBehind)
 {
     const struct Round { Road road; const char* style; LPCSTR device; const char* opened; } rounds[] = {
         { Road::Utility, "Lustre", "\\\\.\\DISPLAY2", "\\\\.\\DISPLAY2" },
@@ -201,7 +161,7 @@ TEST_F(LifecycleTest, TenLoadsLeaveNothingBehind)
     };
     const qxtest::ResourceCounts before = qxtest::CurrentCounts();
     const int windows = qxtest::ThreadWindowCount();
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= 3; ++n) {
         SCOPED_TRACE("load " + std::to_string(n));
         {
             Load load(copy_);
@@ -211,8 +171,7 @@ TEST_F(LifecycleTest, TenLoadsLeaveNothingBehind)
                 SetSkin("UiStyle", r.style);
                 driver().dcOpened.clear();
                 EXPECT_EQ(Cycle(load, r.road, r.device), "shown");
-                EXPECT_EQ(std::set<std::string>(driver().dcOpened.begin(), driver().dcOpened.end()),
-                    std::set<std::string>{ r.opened });
+                EXPECT_EQ(std::set<std::string>(driver().dcOpened.begin(), driver().dcOpened.end()), std::set<std::string>{ r.opened });
             }
         }
         EXPECT_EQ(qxtest::CurrentCounts(), before);
@@ -261,13 +220,12 @@ const Fault kFaults[] = {
 // nothing of it is left.
 TEST_F(LifecycleTest, EveryCreationCallFailingOnceInTurn)
 {
-    int cases = 0;
     for (const Fault& f : kFaults) {
         std::string outcome;
         const int reached = f.cycle(copy_, 0, &outcome);
         ASSERT_EQ(outcome, "shown") << f.import;
         EXPECT_GT(reached, 0) << f.import << " is not reached by a cycle";
-        for (int n = 1; n <= reached; ++n, ++cases) {
+        for (int n = 1; n <= reached; ++n) {
             SCOPED_TRACE(std::string(f.import) + " call " + std::to_string(n));
             const qxtest::ResourceCounts before = qxtest::CurrentCounts();
             f.cycle(copy_, n, &outcome);
@@ -276,7 +234,6 @@ TEST_F(LifecycleTest, EveryCreationCallFailingOnceInTurn)
             EXPECT_EQ(driver().LiveDCs(), 0);
         }
     }
-    RecordProperty("cases", cases);
 }
 
 } // namespace
