@@ -64,11 +64,10 @@ private:
 
 enum class Road { Utility, Shell };
 
-// Opens the page by one road as its host does, lets it paint, closes it and
-// lets go; with `modeChange`, repaints it and changes the display mode before
-// closing. "shown": the page with its picture controls; "empty": a page was
-// added but its dialog could not be built; "refused": no page; "stray post":
-// the page posted to no window.
+// Opens the page by one road as its host does, lets it paint (with `modeChange`
+// repaints it and changes the display mode), closes it and lets go. "shown": the
+// page with its picture controls; "empty": a page whose dialog could not be
+// built; "refused": no page; "stray post": the page posted to no window.
 std::string Cycle(const Load& load, Road road, LPCSTR device = nullptr, bool modeChange = true)
 {
     std::vector<HPROPSHEETPAGE> pages;
@@ -105,8 +104,7 @@ std::string Cycle(const Load& load, Road road, LPCSTR device = nullptr, bool mod
             if (MSG stray; PeekMessageA(&stray, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
                 outcome = "stray post";
         }
-        if (sheet)
-            DestroyWindow(sheet);
+        DestroyWindow(sheet);
         qxtest::PumpMessages();
     }
     if (road == Road::Utility)
@@ -127,8 +125,7 @@ protected:
         dir_ = qxtest::MakeTempDir("lifecycle");
         copy_ = dir_ + "\\qxlife.dll";
         ASSERT_TRUE(CopyFileA((qxtest::ProgramDir() + "QXTINTRA.dll").c_str(), copy_.c_str(), FALSE));
-        // An OEM's background and logo files: the page reads, maps and
-        // decodes them at every opening.
+        // An OEM's background and logo files: read, mapped, decoded at every opening.
         for (auto [value, id, type] : { std::tuple{ "Background", IDB_BKGND_LUSTRE, "PNG" }, { "OEMLogo", IDB_EF_NONE, "JPG" } }) {
             const std::string file = dir_ + "\\" + value + "." + type;
             const std::vector<BYTE> bytes = qxtest::DllResource(id, type);
@@ -137,21 +134,14 @@ protected:
         }
         SetSkin("UiStyle", "Lustre");
     }
-    void TearDown() override
-    {
-        RegDeleteTreeA(HKEY_CURRENT_USER, kSkinBase.c_str());
-        qxtest::RemoveTree(dir_);
-        DriverTest::TearDown();
-    }
-
+    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kSkinBase.c_str()), qxtest::RemoveTree(dir_), DriverTest::TearDown(); }
     std::string dir_, copy_;
 };
 
-// Loads in turn; in each the host utility opens the page twice (initialised
-// again after QxUtilityUnInit, the second time in the "Classic" style) and
-// the shell once. The utility's request without a name stays on the device
-// it named last; the shell's is for the primary display (""). A third load
-// finds nothing the second did not.
+// Three loads (more find nothing new); in each the host utility opens the page
+// twice (initialised again after QxUtilityUnInit, the second time "Classic")
+// and the shell once. The utility's request without a name stays on the device
+// it named last; the shell's is for the primary display ("").
 TEST_F(LifecycleTest, LoadsInTurnLeaveNothingBehind)
 {
     const struct Round { Road road; const char* style; LPCSTR device; const char* opened; } rounds[] = {
@@ -180,28 +170,20 @@ TEST_F(LifecycleTest, LoadsInTurnLeaveNothingBehind)
     }
 }
 
-// One cycle in a fresh load with call `nth` of the import failing (none when
-// 0); returns how many calls of it the cycle made.
-template <typename Fn, typename Value>
-int CycleFailing(const char* import, Value failure, const std::string& copy, int nth, std::string* outcome)
-{
-    Load load(copy);
-    Recorder<Fn> failing(import, load.module);
-    if (nth > 0)
-        failing.Fail(nth, failure, true);
-    *outcome = Cycle(load, Road::Utility, nullptr, false);
-    return failing.calls;
-}
-
-// Every creation import a cycle reaches (the module makes no fonts and no
-// regions), with the failure it answers and the one outcome besides "shown"
-// such a failure may end in: a display DC that cannot be made fails the
-// support check; a picture control without its record fails its creation,
-// and with it the page's dialog.
+// Every creation import a cycle reaches (the module makes no fonts, no regions)
+// with the failure it answers and the one outcome besides "shown" it may end in:
+// no display DC fails the support check; a picture control without its record
+// fails its creation and the page's dialog. `cycle`: one cycle in a fresh load
+// with call `nth` failing (none when 0); returns how many calls it made.
 struct Fault { const char* import; const char* otherwise; int (*cycle)(const std::string&, int, std::string*); };
 #define QX_FAULT(fn, failure, otherwise) \
     Fault { #fn, otherwise, [](const std::string& copy, int nth, std::string* outcome) { \
-        return CycleFailing<decltype(&::fn)>(#fn, failure, copy, nth, outcome); } }
+        Load load(copy); \
+        Recorder<decltype(&::fn)> failing(#fn, load.module); \
+        if (nth > 0) \
+            failing.Fail(nth, failure, true); \
+        *outcome = Cycle(load, Road::Utility, nullptr, false); \
+        return failing.calls; } }
 const Fault kFaults[] = {
     QX_FAULT(CreateDCA, nullptr, "refused"), QX_FAULT(CreateCompatibleDC, nullptr, "shown"),
     QX_FAULT(GetWindowDC, nullptr, "shown"), QX_FAULT(BeginPaint, nullptr, "shown"),
@@ -215,9 +197,8 @@ const Fault kFaults[] = {
     QX_FAULT(CreateWindowExA, nullptr, "shown"), QX_FAULT(CreateDialogParamA, nullptr, "shown"),
 };
 
-// For every N an undisturbed cycle reaches, a load whose Nth call of one
-// import fails: the page is shown or refused as above, and after the unload
-// nothing of it is left.
+// For every N an undisturbed cycle reaches, a load whose Nth call of one import
+// fails: the page is shown or refused as above, and nothing of it is left.
 TEST_F(LifecycleTest, EveryCreationCallFailingOnceInTurn)
 {
     for (const Fault& f : kFaults) {

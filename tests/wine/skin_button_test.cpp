@@ -27,14 +27,9 @@ struct Notice { UINT code; bool sent; };
 std::vector<Notice> g_notices;
 bool g_pumping;  // what arrives while the queue is pumped was posted
 
+// The container: its class brush is the known ground.
 LRESULT CALLBACK GroundProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (msg == WM_ERASEBKGND) {
-        RECT r;
-        GetClientRect(hwnd, &r);
-        SetBkColor(reinterpret_cast<HDC>(wParam), kGround);
-        return ExtTextOutA(reinterpret_cast<HDC>(wParam), 0, 0, ETO_OPAQUE, &r, nullptr, 0, nullptr);
-    }
     if (msg == WM_COMMAND)
         g_notices.push_back({ HIWORD(wParam), !g_pumping });
     return DefWindowProcA(hwnd, msg, wParam, lParam);
@@ -66,21 +61,12 @@ int Clicks(bool sent)
         [sent](const Notice& n) { return n.code == BN_CLICKED && n.sent == sent; }));
 }
 
-// The page's "Original image" frame.
-SkinButtonDesc PageFrame()
-{
-    SkinButtonDesc d = {};
-    d.flags = 0x1010D, d.frameStyle = 1, d.frameWidth = 4, d.cornerMax = 20, d.gradientSteps = 16;
-    d.lightColor = RGB(248, 252, 255), d.shadowColor = RGB(136, 144, 152);
-    return d;
-}
-
 class SkinButton : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         WNDCLASSA wc = { 0, GroundProc, 0, 0, qxtest::ProgramModule() };
-        wc.lpszClassName = "QxSkinGround";
+        wc.hbrBackground = CreateSolidBrush(kGround), wc.lpszClassName = "QxSkinGround";
         RegisterClassA(&wc);
         top_ = CreateWindowExA(WS_EX_TOPMOST, "QxSkinGround", "", WS_POPUP | WS_VISIBLE, 0, 0, 320, 240, nullptr,
             nullptr, wc.hInstance, nullptr);
@@ -146,19 +132,22 @@ protected:
     Recorder<decltype(&GetCursorPos)> cursor_{ "GetCursorPos", qxtest::ProgramModule() };
 };
 
-// A disabled radio has no cell 4 in a strip of four; an indeterminate box counts as checked.
+// A disabled radio has no cell 4 in a strip of four; an indeterminate box
+// counts as checked; only three-state boxes keep a check of 2.
 TEST_F(SkinButton, StripCellOfEachStateWithKeyCornersShowingTheGround)
 {
-    const struct { DWORD style, check; bool enabled, pushed; int cell; } cases[] = {
-        { BS_AUTORADIOBUTTON, 0, true, false, 0 }, { BS_AUTORADIOBUTTON, 1, true, false, 1 },
-        { BS_AUTORADIOBUTTON, 0, true, true, 2 }, { BS_AUTORADIOBUTTON, 1, true, true, 3 },
-        { BS_AUTORADIOBUTTON, 0, false, false, 0 }, { BS_AUTORADIOBUTTON, 1, false, false, 1 },
-        { BS_AUTO3STATE, 2, true, false, 1 },
+    const struct { DWORD style, check; bool enabled, pushed; int cell; LRESULT kept; } cases[] = {
+        { BS_AUTORADIOBUTTON, 0, true, false, 0, 0 }, { BS_AUTORADIOBUTTON, 1, true, false, 1, 1 },
+        { BS_AUTORADIOBUTTON, 0, true, true, 2, 0 }, { BS_AUTORADIOBUTTON, 1, true, true, 3, 1 },
+        { BS_AUTORADIOBUTTON, 0, false, false, 0, 0 }, { BS_AUTORADIOBUTTON, 1, false, false, 1, 1 },
+        { BS_AUTO3STATE, 2, true, false, 1, 2 }, { BS_3STATE, 2, true, false, 1, 2 }, { BS_AUTOCHECKBOX, 2, true, false, 1, 1 },
+        { BS_CHECKBOX, 2, true, false, 1, 1 }, { BS_RADIOBUTTON, 2, true, false, 1, 1 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         HWND b = MakeStripped(c.style);
         SendMessageA(b, BM_SETCHECK, c.check, 0);
+        EXPECT_EQ(SendMessageA(b, BM_GETCHECK, 0, 0), c.kept);
         EnableWindow(b, c.enabled);
         if (c.pushed)
             Mouse(b, WM_LBUTTONDOWN, 60, 9);
@@ -177,16 +166,12 @@ TEST_F(SkinButton, MouseAndKeysOnAnAutoCheckBox)
     // Mouse steps at x (the button is 120 x 18): D/U left down/up, d double click, R right up, M move.
     // Keys: S/s space down/up, E/e enter down/up, + and keypad -. C: BM_CLICK.
     const struct { const char* steps; int x[4]; bool focused; int posted, sent; DWORD check; } cases[] = {
-        { "DU", { 5, 5 }, true, 1, 0, 1 },
-        { "DMU", { 5, 200, 200 }, true, 0, 0, 0 },    // dragged out, released outside
-        { "DMMU", { 5, 200, 6, 6 }, true, 1, 0, 1 },  // and back in
-        { "DRU", { 5, 5, 5 }, true, 0, 0, 0 },        // a right-button release ends the press
-        { "dU", { 5, 5 }, true, 1, 0, 1 },
-        { "SSs", {}, true, 1, 0, 1 },                 // a repeated space down is one press
-        { "Ee", {}, true, 0, 1, 0 },                  // enter is sent, the check stays
-        { "+-", {}, true, 2, 0, 0 },
-        { "Ss", {}, false, 0, 0, 0 },                 // keys without the focus do nothing
-        { "C", {}, true, 1, 0, 1 },                   // BM_CLICK, the pointer elsewhere: the dialog's arrow keys
+        { "DU", { 5, 5 }, true, 1, 0, 1 }, { "dU", { 5, 5 }, true, 1, 0, 1 }, { "+-", {}, true, 2, 0, 0 },
+        { "DMU", { 5, 200, 200 }, true, 0, 0, 0 }, { "DMMU", { 5, 200, 6, 6 }, true, 1, 0, 1 },  // dragged out; and back
+        { "DRU", { 5, 5, 5 }, true, 0, 0, 0 },             // a right-button release ends the press
+        { "SSs", {}, true, 1, 0, 1 }, { "Ee", {}, true, 0, 1, 0 },  // a repeated space down is one press; enter is sent
+        { "Ss", {}, false, 0, 0, 0 },                      // keys without the focus do nothing
+        { "C", {}, true, 1, 0, 1 },                        // BM_CLICK, the pointer elsewhere: the dialog's arrow keys
     };
     static const char kMouse[] = "DUdRM";
     static const UINT kMouseMsg[] = { WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_MOUSEMOVE };
@@ -212,21 +197,6 @@ TEST_F(SkinButton, MouseAndKeysOnAnAutoCheckBox)
         EXPECT_EQ(GetButtonSkin(b)->trackFlags & (TRACK_ACTIVE | TRACK_HELD | TRACK_PUSHED), 0u);
         DestroyWindow(b);
     }
-}
-
-TEST_F(SkinButton, OnlyThreeStateBoxesKeepACheckOfTwo)
-{
-    const struct { DWORD style; LRESULT afterTwo; } cases[] = {
-        { BS_CHECKBOX, 1 }, { BS_AUTOCHECKBOX, 1 }, { BS_RADIOBUTTON, 1 }, { BS_AUTORADIOBUTTON, 1 },
-        { BS_3STATE, 2 }, { BS_AUTO3STATE, 2 }, { BS_PUSHBUTTON, 0 }, { BS_DEFPUSHBUTTON, 0 },
-    };
-    for (const auto& c : cases) {
-        HWND b = Make(c.style, {});
-        SendMessageA(b, BM_SETCHECK, BST_INDETERMINATE, 0);
-        EXPECT_EQ(SendMessageA(b, BM_GETCHECK, 0, 0), c.afterTwo) << c.style;
-        DestroyWindow(b);
-    }
-    EXPECT_EQ(SendMessageA(Make(BS_GROUPBOX, {}), WM_NCHITTEST, 0, 0), HTTRANSPARENT) << "clicks fall through a frame";
 }
 
 TEST_F(SkinButton, CheckedAutoRadioClearsItsGroupOnly)
@@ -313,7 +283,10 @@ TEST_F(SkinButton, TextUpdateAndRemoval)
 
 TEST_F(SkinButton, GroupBoxFrameAndCaptionBand)
 {
-    HWND g = Make(BS_GROUPBOX, PageFrame(), 10, 200, 120, "Original image");
+    SkinButtonDesc d = {};  // the page's "Original image" frame
+    d.flags = 0x1010D, d.frameStyle = 1, d.frameWidth = 4, d.cornerMax = 20, d.gradientSteps = 16;
+    d.lightColor = RGB(248, 252, 255), d.shadowColor = RGB(136, 144, 152);
+    HWND g = Make(BS_GROUPBOX, d, 10, 200, 120, "Original image");
     Paint();
     // Inside; top: light at 150 %; left, first band: shadow at 85 %, last: light at 80 %; right, last band:
     // shadow at 40 %; bottom: black; the caption band runs from the shadow to the face. Bands step in
@@ -330,6 +303,7 @@ TEST_F(SkinButton, GroupBoxFrameAndCaptionBand)
     // The caption's letters, inside the band and not crossed by a frame line.
     const std::vector<COLORREF> band = Snapshot(g, { 8, 4, 120, GetButtonSkin(g)->captionHeight - 2 });
     EXPECT_GT(std::count(band.begin(), band.end(), GetSysColor(COLOR_BTNTEXT)), 30);
+    EXPECT_EQ(SendMessageA(g, WM_NCHITTEST, 0, 0), HTTRANSPARENT) << "clicks fall through a frame";
 }
 
 TEST_F(SkinButton, FiveHundredStateChangesLeaveNothingBehind)
