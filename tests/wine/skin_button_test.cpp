@@ -260,8 +260,8 @@ TEST_F(SkinButton, TextUpdateAndRemoval)
     EXPECT_EQ(s->gradientSteps, 8);
     SkinButtonState expected;
     memcpy(&expected, s, sizeof expected);
-    SkinButtonDesc update = {};
-    update.flags = update.mask = SKIN_TEXTCOLOR;
+    SkinButtonDesc update = {};  // a field flagged but not in the mask stays
+    update.flags = SKIN_TEXTCOLOR | SKIN_FRAMEWIDTH, update.mask = SKIN_TEXTCOLOR;
     update.textColor = RGB(200, 0, 0), update.frameWidth = 1;
     EXPECT_TRUE(UpdateButtonSkin(b, &update));
     expected.textColor = RGB(200, 0, 0);
