@@ -101,8 +101,8 @@ TEST_F(RelayoutTest, ControlsMoveAndSizeByTheFontsMetrics)
         items.push_back(c.first);
     const short cx = 186, cy = 110;
     const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    // The template's own font first; -8, -13 and -15 take the average
-    // width's unit across its steps with the alphabet's height.
+    // The template's own font first. With this machine's fonts -12 to -15
+    // measure the alphabet 14 to 18 high: -8, -13 and -15 cover the unit's steps.
     for (int height : { 0, -8, -13, -14, -15, -26 }) {
         SCOPED_TRACE(height);
         HWND dlg = MakeDialog(cx, cy, 0, items);
