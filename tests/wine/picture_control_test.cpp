@@ -139,15 +139,14 @@ TEST_F(PictureControl, CreationInstancesAndPictures)
 
     // A parent of the DLL gives the control of id 261 the DLL's logo.
     const LONG_PTR own = SetWindowLongPtrA(parent_, GWLP_HINSTANCE, reinterpret_cast<LONG_PTR>(qxtest::BuiltDll()));
-    c = Make(BMPS_NATURALSIZE | BMPS_BOTTOM | BMPS_RIGHT, 120, 90, 0, 0, IDC_LOGO);
-    SetWindowLongPtrA(parent_, GWLP_HINSTANCE, own);
+    c = Make(BMPS_NATURALSIZE | BMPS_BOTTOM | BMPS_RIGHT, 120, 90, 0, 0, IDC_LOGO), SetWindowLongPtrA(parent_, GWLP_HINSTANCE, own);
     EXPECT_EQ(std::make_tuple(State(c)->instance, Size(c), Str(State(c)->imageRect)), std::make_tuple(qxtest::BuiltDll(), 80070L, std::string("40,20,120,90")));
     DestroyWindow(c);
 
     c = Make(BMPS_SHRINKTOFIT | BMPS_NATURALSIZE | BMPS_OPAQUE, 200, 200);
     // Changing to the held instance does nothing; to the DLL, it finds no picture of the control's id.
-    EXPECT_EQ(SendMessageA(c, BMPM_SETINSTANCE, 0, LPARAM(qxtest::ProgramModule())) + SendMessageA(c, BMPM_SETINSTANCE, 0, LPARAM(qxtest::BuiltDll())), 0);
-    EXPECT_EQ(State(c)->instance, qxtest::BuiltDll());
+    EXPECT_EQ(SendMessageA(c, BMPM_SETINSTANCE, 0, LPARAM(qxtest::ProgramModule())), 0);
+    EXPECT_EQ((SendMessageA(c, BMPM_SETINSTANCE, 0, LPARAM(qxtest::BuiltDll())), State(c)->instance), qxtest::BuiltDll());
     HBITMAP shown = nullptr;  // the id already shown is not loaded again; IDB_EF_NONE is a progressive JPEG
     for (const auto& [id, result, size, same] : { std::tuple { IDB_PREVIEW_FRAME, 1, 176168, false }, { IDB_PREVIEW_FRAME, 1, 176168, true },
              { IDB_EF_NONE, 1, 200160, false }, { 9999, 0, 0, false } }) {
@@ -160,14 +159,11 @@ TEST_F(PictureControl, CreationInstancesAndPictures)
     EXPECT_EQ(State(c)->imageId, -1);
     // A file, and the same file again after it changed: reloaded.
     const std::string path = Solid(8, 8, RGB(10, 20, 30));
-    EXPECT_EQ(SetFile(c, path), 1);
+    ASSERT_EQ(SetFile(c, path), 1);
     Solid(8, 8, RGB(40, 50, 60));
-    EXPECT_EQ(SetFile(c, path), 1);
-    Repaint();
-    EXPECT_EQ(Read(c).at(2, 2), RGB(40, 50, 60));
+    EXPECT_EQ((SetFile(c, path), Repaint(), Read(c).at(2, 2)), RGB(40, 50, 60));
     EXPECT_EQ(SetFile(c, std::string(MAX_PATH, 'a')), 0) << "a name longer than the buffer changes nothing";
-    EXPECT_STREQ(State(c)->fileName, path.c_str());
-    EXPECT_NE(State(c)->bitmap, nullptr);
+    EXPECT_TRUE(State(c)->fileName == path && State(c)->bitmap);
     DestroyWindow(c);
 }
 
@@ -254,8 +250,7 @@ TEST_F(PictureControl, KeyColourDitherFlipsAndPalettes)
             const Shot shot = Read(c);
             for (const POINT& p : samples)
                 EXPECT_EQ(shot.at(ox + p.x, oy + p.y), IsKey(w, h, p.x, p.y) || (pass == 2 && dither(p.x, p.y)) ? kBackground : kInk) << p.x << "," << p.y << " pass " << pass;
-            EXPECT_EQ(shot.at(0, 0), kBackground);
-            EXPECT_EQ(State(c)->mask != nullptr, !style);
+            EXPECT_EQ(std::make_pair(shot.at(0, 0), State(c)->mask != nullptr), std::make_pair(kBackground, !style));
         }
         DestroyWindow(c);
     }
@@ -287,9 +282,8 @@ TEST_F(PictureControl, KeyColourDitherFlipsAndPalettes)
     for (int i = 4; i < 32; ++i)
         table.push_back(RGB(i * 7, 100 + i, 3));
     c = Make(0, 40, 30);
-    ASSERT_EQ(SetFile(c, Palette("pal32.bmp", 8, 4, table)), 1);
     PALETTEENTRY e[33] = {};
-    ASSERT_EQ(GetPaletteEntries(State(c)->palette, 0, 33, e), 32u);
+    ASSERT_EQ((SetFile(c, Palette("pal32.bmp", 8, 4, table)), GetPaletteEntries(State(c)->palette, 0, 33, e)), 32u);
     EXPECT_EQ(std::make_tuple(e[0].peFlags, e[1].peFlags, e[2].peFlags, e[3].peFlags, e[5].peFlags, RGB(e[5].peRed, e[5].peGreen, e[5].peBlue)),
         std::make_tuple(0, 0, 0, PC_NOCOLLAPSE, PC_NOCOLLAPSE, table[5]));
     qxtest::Recorder<decltype(&UpdateColors)> update("UpdateColors", qxtest::ProgramModule());
@@ -297,13 +291,12 @@ TEST_F(PictureControl, KeyColourDitherFlipsAndPalettes)
     SendMessageA(c, WM_PALETTECHANGED, WPARAM(parent_), 0);
     EXPECT_EQ(update.calls + SendMessageA(c, WM_QUERYNEWPALETTE, 0, 0), 2);
     table.resize(16);
-    ASSERT_EQ(SetFile(c, Palette("pal16.bmp", 8, 4, table)), 1);
-    EXPECT_EQ(State(c)->palette, nullptr) << "sixteen colours need no palette";
+    EXPECT_EQ((SetFile(c, Palette("pal16.bmp", 8, 4, table)), State(c)->palette), nullptr) << "sixteen colours need no palette";
     EXPECT_EQ((SendMessageA(c, WM_PALETTECHANGED, WPARAM(parent_), 0), update.calls), 1);
     DestroyWindow(c);
 }
 
-TEST_F(PictureControl, ClicksAndHoverCursor)
+TEST_F(PictureControl, ClicksHoverCursorAndFailures)
 {
     // A click needs press and release inside; a release without a press is none.
     // BMPS_PARENTMOUSE hands the button to the parent, without capture or clicks.
@@ -334,10 +327,7 @@ TEST_F(PictureControl, ClicksAndHoverCursor)
         EXPECT_NE(GetCursor(), hand) << "only over the picture";
     }
     DestroyWindow(c);
-}
 
-TEST_F(PictureControl, FailuresReleaseEverything)
-{
     // Each object the paint makes fails in turn, with and without a cached
     // mask, on the dither path that makes the most: the paint reports it,
     // leaks nothing, and the next paint recovers.
@@ -366,7 +356,7 @@ TEST_F(PictureControl, FailuresReleaseEverything)
     paintFailing(&CopyImage, "CopyImage");
     // A picture that cannot be loaded: nothing held; that cannot be shrunk:
     // kept at full size.
-    HWND c = Make(BMPS_SHRINKTOFIT, 40, 30);
+    c = Make(BMPS_SHRINKTOFIT, 40, 30);
     const std::string big = Solid(90, 90);
     EXPECT_EQ(failing(&CreateDIBSection, "CreateDIBSection", [&] { return SetFile(c, big); }) + (State(c)->bitmap != nullptr), 0);
     EXPECT_EQ(failing(&CreateDIBitmap, "CreateDIBitmap", [&] { return SendMessageA(c, WM_SIZE, 0, 0); }) + (State(c)->bitmap != nullptr), 0);

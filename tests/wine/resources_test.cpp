@@ -144,8 +144,7 @@ TEST(Resources, RadioStripCursorIconAndVersion)
     UINT len = 0;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904b0\\FileVersion", reinterpret_cast<void**>(&text), &len)
         && VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &len));
-    EXPECT_STREQ(text, QX_VERSION_STRING);
-    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(QX_VERSION_MINOR, QX_VERSION_MAJOR)));
+    EXPECT_EQ(std::make_pair(std::string(text), fixed->dwFileVersionMS), std::make_pair(std::string(QX_VERSION_STRING), static_cast<DWORD>(MAKELONG(QX_VERSION_MINOR, QX_VERSION_MAJOR))));
 }
 
 } // namespace
