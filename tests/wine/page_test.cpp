@@ -231,7 +231,7 @@ TEST_F(Page, StatesShowSendAndPaint)
     }
 }
 
-TEST_F(Page, ChoicesLightApplyOnlyWhenNewAndOnlyApplyAndCancelSend)
+TEST_F(Page, ChoicesApplyAndCancelHelpAndResume)
 {
     driver().config.maxLevel.erase(QX_TINTRA_EF_UNSHARP_MASK);  // an effect without levels
     InForce(QX_TINTRA_EF_EMBOSS, 2), Open(), driver().records.clear();
@@ -265,10 +265,9 @@ TEST_F(Page, ChoicesLightApplyOnlyWhenNewAndOnlyApplyAndCancelSend)
     PressApply(), Click(fx, IDC_SELECTED_SHARP), PressApply(), Click(fx, IDC_SOFT_FOCUS), Slide(fx, IDC_SOFT_FOCUS_SLIDER, 7);
     EXPECT_TRUE(ApplyEnabled());
     EXPECT_EQ((PressCancel(), Sets()), (Sent { { 1, 0x8, 9 }, { 1, 0, 0 }, { 1, 0x100, 0 }, { 1, 0x20, 0 }, { 1, 0x20, 0 } }));
-}
+    Close();
 
-TEST_F(Page, ContextHelpAndResumeFromSuspend)
-{
+    // Context help for the control asked about, with the page's table.
     std::vector<std::tuple<HWND, std::string, UINT, ULONG_PTR>> help;
     qxtest::Recorder<decltype(&WinHelpA)> winHelp("WinHelpA");
     winHelp.answer = [&](HWND w, LPCSTR file, UINT command, ULONG_PTR data) { return help.emplace_back(w, file, command, data), TRUE; };
@@ -369,18 +368,15 @@ TEST_F(Page, BackgroundsByDepthStyleAndSettingStretchedOnceThenCopied)
         HBITMAP slot = nullptr, loaded = SolidBitmap(9, 7, RGB(250, 10, 10));
         BOOL stretched = FALSE;
         EXPECT_FALSE(PaintBackground(canvas.dc, window, &slot, &stretched, fast)) << "no picture, no paint";
-        slot = loaded;
-        ValidateRect(window, nullptr), stretches.clear(), copies.clear();
+        slot = loaded, ValidateRect(window, nullptr), stretches.clear(), copies.clear();
         EXPECT_TRUE(PaintBackground(canvas.dc, window, &slot, &stretched, fast) && stretched);
         EXPECT_EQ(GetObjectType(loaded), 0u) << "the loaded picture is deleted";
         EXPECT_EQ(std::make_pair(Size(slot), canvas.At(89, 69)), std::make_pair(90070L, RGB(250, 10, 10)));
-        EXPECT_EQ(stretches, (std::vector<Blt> { { 0, 0, 90, 70, fast ? COLORONCOLOR : HALFTONE } }));
-        EXPECT_EQ(copies, (std::vector<Blt> { { 0, 0, 90, 70 } }));
+        EXPECT_EQ(std::make_pair(stretches, copies), std::make_pair(std::vector<Blt> { { 0, 0, 90, 70, fast ? COLORONCOLOR : HALFTONE } }, std::vector<Blt> { { 0, 0, 90, 70 } }));
         // Later erases copy just what needs it.
         RECT part = { 10, 20, 30, 25 };
         InvalidateRect(window, &part, FALSE), stretches.clear(), copies.clear();
-        EXPECT_TRUE(PaintBackground(canvas.dc, window, &slot, &stretched, fast) && stretches.empty());
-        EXPECT_EQ(copies, (std::vector<Blt> { { 10, 20, 20, 5 } }));
+        EXPECT_TRUE(PaintBackground(canvas.dc, window, &slot, &stretched, fast) && stretches.empty() && copies == (std::vector<Blt> { { 10, 20, 20, 5 } }));
         ValidateRect(window, nullptr), DeleteObject(slot);
     }
     DestroyWindow(window);
@@ -393,7 +389,7 @@ TEST_F(Page, EraseAndDisplayChangesFollowTheSettingsAndTheDepth)
     const std::string green = BmpFile("green.bmp", 46, 43, RGB(10, 200, 30));
     for (const bool none : { false, true }) {
         lstrcpyA(g_szBackground, none ? "<none>" : green.c_str()), lstrcpyA(g_szBackground8bpp, green.c_str()), Open();
-        Canvas canvas = PageCanvas();
+        const Canvas canvas = PageCanvas();
         const LONG_PTR erased = Erase(canvas);
         EXPECT_EQ(std::make_tuple(erased, g_bBackgroundStretched, canvas.At(canvas.w - 1, canvas.h - 1)), std::make_tuple(LONG_PTR(!none), BOOL(!none), none ? kUnder : RGB(10, 200, 30)));
         EXPECT_EQ((Close(), g_hBackgroundBmp), nullptr);
