@@ -65,6 +65,13 @@ protected:
     {
         return CreateWindowExA(0, QX_PICTURE_CLASS, "", WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent_, HMENU(INT_PTR(id)), qxtest::ProgramModule(), nullptr);
     }
+    // A control showing the picture file `path`.
+    static HWND Make(DWORD style, int w, int h, const std::string& path)
+    {
+        HWND c = Make(style, w, h);
+        EXPECT_EQ(SetFile(c, path), 1) << path;
+        return c;
+    }
     static std::string Write(const char* name, const std::vector<BYTE>& bytes)
     {
         EXPECT_TRUE(qxtest::WriteFileBytes(dir_ + name, bytes.data(), bytes.size()));
@@ -99,8 +106,7 @@ protected:
         {
             RECT r = { w, LONG(bits.size()) / w, -1, -1 };
             for (int i = 0; i < int(bits.size()); ++i)
-                if (at(i % w, i / w) != kBackground)
-                    r = { std::min<LONG>(r.left, i % w), std::min<LONG>(r.top, i / w), std::max<LONG>(r.right, i % w + 1), std::max<LONG>(r.bottom, i / w + 1) };
+                r = at(i % w, i / w) == kBackground ? r : RECT { std::min<LONG>(r.left, i % w), std::min<LONG>(r.top, i / w), std::max<LONG>(r.right, i % w + 1), std::max<LONG>(r.bottom, i / w + 1) };
             return r;
         }
     };
@@ -176,8 +182,7 @@ TEST_F(PictureControl, LayoutShrinkAndOwnerDrawing)
         { BMPS_SHRINKTOFIT | BMPS_BOTTOM | BMPS_VCENTER, { 0, 30 } } };
     const std::string small = Solid(20, 10);
     for (const auto& [style, at] : layouts) {
-        HWND c = Make(style | BMPS_OPAQUE, 60, 40);
-        ASSERT_EQ(SetFile(c, small), 1);
+        HWND c = Make(style | BMPS_OPAQUE, 60, 40, small);
         Repaint();
         EXPECT_EQ(Str(Read(c).Drawn()) + "/" + std::to_string(State(c)->scale), Str({ at.x, at.y, at.x + 20, at.y + 10 }) + "/0") << style;
         DestroyWindow(c);
@@ -227,8 +232,8 @@ TEST_F(PictureControl, LayoutShrinkAndOwnerDrawing)
     // BMPS_DRAWITEM the parent is never asked.
     for (DWORD style : { DWORD(BMPS_OWNERDRAWONLY), 0ul }) {
         g_drawItems.clear();
-        c = Make(style, 40, 30);
-        SetFile(c, Solid(10, 10)), Repaint();
+        c = Make(style, 40, 30, Solid(10, 10));
+        Repaint();
         EXPECT_EQ(g_drawItems.size(), style ? 1u : 0u);
         if (style)
             EXPECT_EQ(Str(g_drawItems[0].rcItem) + Str(Read(c).Drawn()), "0,0,41,310,0,40,30");
@@ -243,8 +248,7 @@ TEST_F(PictureControl, KeyColourDitherFlipsAndPalettes)
     auto dither = [](int x, int y) { return (y % 4 == 0 && x % 2 == 1) || (y % 4 == 2 && x % 2 == 0); };
     const POINT samples[] = { { 0, 0 }, { 12, 10 }, { 6, 5 }, { 5, 5 }, { 1, 4 }, { 2, 4 }, { 2, 2 }, { 1, 2 }, { 11, 8 }, { 10, 8 }, { 3, 1 } };
     for (DWORD style : { 0ul, DWORD(BMPS_NOMASKCACHE) }) {
-        HWND c = Make(style, 33, 21);
-        ASSERT_EQ(SetFile(c, Keyed(w, h)), 1);
+        HWND c = Make(style, 33, 21, Keyed(w, h));
         for (int pass = 0; pass < 4; ++pass) {  // the second paint uses the cached mask; the third is disabled; the fourth enabled again
             EnableWindow(c, pass != 2), Repaint();
             const Shot shot = Read(c);
@@ -255,8 +259,7 @@ TEST_F(PictureControl, KeyColourDitherFlipsAndPalettes)
         DestroyWindow(c);
     }
     // An opaque picture keeps its key colour and ignores disabling.
-    HWND c = Make(BMPS_OPAQUE, w, h);
-    ASSERT_EQ(SetFile(c, Keyed(w, h)), 1);
+    HWND c = Make(BMPS_OPAQUE, w, h, Keyed(w, h));
     const Shot enabled = (Repaint(), Read(c));
     EXPECT_EQ(std::make_tuple(enabled.at(0, 0), enabled.at(6, 5), enabled.at(1, 4)), std::make_tuple(kKey, kKey, kInk));
     EnableWindow(c, FALSE), Repaint();
@@ -265,8 +268,7 @@ TEST_F(PictureControl, KeyColourDitherFlipsAndPalettes)
 
     // Flips mirror the picture rectangle and paint nothing outside it.
     auto colour = [](int x, int y) { return RGB(8 * x + 1, 16 * y + 1, 77); };
-    c = Make(BMPS_OPAQUE, 24, 16);
-    ASSERT_EQ(SetFile(c, Write("ramp.bmp", qxtest::Bmp24File(16, 12, colour))), 1);
+    c = Make(BMPS_OPAQUE, 24, 16, Write("ramp.bmp", qxtest::Bmp24File(16, 12, colour)));
     for (WORD flip : { 0, BMP_FLIP_VERTICAL, BMP_FLIP_HORIZONTAL, BMP_FLIP_VERTICAL | BMP_FLIP_HORIZONTAL }) {
         EXPECT_EQ(SendMessageA(c, BMPM_SETFLIP, flip, 0), 1);
         const Shot shot = (Repaint(), Read(c));
@@ -339,8 +341,7 @@ TEST_F(PictureControl, ClicksHoverCursorAndFailures)
     };
     auto paintFailing = [&](auto import, const char* function) {
         for (DWORD style : { 0ul, DWORD(BMPS_NOMASKCACHE) }) {
-            HWND c = Make(style, 33, 21);
-            ASSERT_EQ(SetFile(c, keyed), 1);
+            HWND c = Make(style, 33, 21, keyed);
             EnableWindow(c, FALSE);
             ASSERT_EQ(paint(c), 0) << "the mask, if any, is cached now";
             const DWORD gdi = qxtest::CurrentCounts().gdi;
