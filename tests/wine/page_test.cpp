@@ -409,10 +409,8 @@ TEST_F(Page, EraseAndDisplayChangesFollowTheSettingsAndTheDepth)
     // An OEM's logo files: the 8-bit one where it was made for.
     lstrcpyA(g_szOEMLogo, BmpFile("logo.bmp", 40, 30, RGB(1, 1, 200)).c_str());
     lstrcpyA(g_szOEMLogo8bpp, BmpFile("logo8.bmp", 40, 30, RGB(0, 0, 128)).c_str());
-    DisplayChange(8);
-    EXPECT_EQ(std::make_pair(StateOf(logo)->imageId, std::string(StateOf(logo)->fileName)), std::make_pair(-1L, std::string(g_szOEMLogo8bpp)));
-    DisplayChange(32);
-    EXPECT_STREQ(StateOf(logo)->fileName, g_szOEMLogo);
+    EXPECT_EQ((DisplayChange(8), std::make_pair(StateOf(logo)->imageId, std::string(StateOf(logo)->fileName))), std::make_pair(-1L, std::string(g_szOEMLogo8bpp)));
+    EXPECT_STREQ((DisplayChange(32), StateOf(logo)->fileName), g_szOEMLogo);
     // Owner drawing answers for the tab and the two pictures only, and draws a
     // picture for a whole-item request only.
     DRAWITEMSTRUCT dis = { 0, 0, 0, ODA_SELECT, 0, preview, canvas.dc };
@@ -433,13 +431,11 @@ TEST_F(Page, LogoLinkOpensTheHomePageUnlessHiddenOrWithoutAddress)
     EXPECT_TRUE(StateOf(logo)->hoverCursor && StateOf(logo)->instance == g_hInstance && !lstrcmpA(StateOf(logo)->fileName, g_szOEMLogo));
     // One tooltip tool on the logo, with the address.
     char tip[256] = "";
-    TOOLINFOA info = { TTTOOLINFOA_V1_SIZE };
-    info.lpszText = tip;
+    TOOLINFOA info = { TTTOOLINFOA_V1_SIZE, 0, nullptr, 0, {}, nullptr, tip };
     ASSERT_TRUE(SendMessageA(g_hLogoToolTip, TTM_GETTOOLCOUNT, 0, 0) == 1 && SendMessageA(g_hLogoToolTip, TTM_ENUMTOOLSA, 0, reinterpret_cast<LPARAM>(&info)));
     EXPECT_EQ(std::make_tuple(info.hwnd, info.uId, info.uFlags & TTF_SUBCLASS, std::string(tip)),
         std::make_tuple(logo, UINT_PTR(IDC_LOGO), UINT(TTF_SUBCLASS), std::string("http://oem.example/home")));
-    ClickLogo();
-    EXPECT_EQ(opened, std::vector<std::string> { "http://oem.example/home" });
+    EXPECT_EQ((ClickLogo(), opened), std::vector<std::string> { "http://oem.example/home" });
     EXPECT_EQ(QxTintraPageDlgProc(page, WM_COMMAND, MAKEWPARAM(IDC_VERSION, 0), 0), FALSE) << "another control's command is not the page's";
     HWND tooltip = g_hLogoToolTip;
     EXPECT_FALSE((Close(), IsWindow(tooltip) || g_hLogoToolTip));
@@ -471,21 +467,18 @@ TEST_F(Page, PreviewFollowsTheLevelBandAndReferencesAreDecodedOnce)
     HWND slider = GetDlgItem(g_EffectsDlg, IDC_EMBOSS_SLIDER);
     for (const auto& [level, picture] : { std::pair<int, WORD> { 2, IDB_EF_EMBBIL1 }, { 3, IDB_EF_EMBBIL2 }, { 5, IDB_EF_EMBBIL2 },
              { 6, IDB_EF_EMBBIL3 }, { 8, IDB_EF_EMBBIL3 }, { 0, IDB_EF_EMBBIL1 } }) {
-        pictures.clear(), driver().records.clear();
-        SendMessageA(slider, TBM_SETPOS, TRUE, level);
+        pictures.clear(), driver().records.clear(), SendMessageA(slider, TBM_SETPOS, TRUE, level);
         SendMessageA(g_EffectsDlg, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, level), reinterpret_cast<LPARAM>(slider)), Pump();
         EXPECT_EQ(std::make_pair(Pictures("JPG"), MaxLevelQuestions()), std::make_pair(std::vector<WORD> { picture }, Words { QX_TINTRA_EF_EMBOSS })) << "decoded afresh at every step, level " << level;
     }
-    pictures.clear(), Click(g_EffectsDlg, IDC_NEON_EDGES);
-    EXPECT_EQ(Pictures("JPG"), std::vector<WORD> { IDB_EF_NEON_EDGES0 });
+    EXPECT_EQ((pictures.clear(), Click(g_EffectsDlg, IDC_NEON_EDGES), Pictures("JPG")), std::vector<WORD> { IDB_EF_NEON_EDGES0 });
     ClickTab(1);
     for (const auto& [radio, picture] : { std::pair<int, WORD> { IDC_DBLK_COMPLEXPICSMOOTHING, IDB_DB_CPICT }, { IDC_DBLK_NONE, IDB_DB_NONE } }) {
         pictures.clear(), driver().records.clear(), Click(g_DeblockDlg, radio);
         EXPECT_EQ(std::make_pair(Pictures("JPG"), MaxLevelQuestions()), std::make_pair(std::vector<WORD> { picture }, Words {})) << "the filters' pictures have no bands";
     }
     gdwCurEffect = 0x2;  // a code without a picture decodes nothing
-    pictures.clear(), UpdateEffectsWindow(page);
-    EXPECT_TRUE(Pictures("JPG").empty());
+    EXPECT_TRUE((pictures.clear(), UpdateEffectsWindow(page), Pictures("JPG").empty()));
     Close();
 
     // The reference pictures are decoded once per module, when first needed;
