@@ -1,7 +1,5 @@
-// Configuration: language choice, configuration-file texts and help files
-// (system and Windows directories redirected into a temporary tree); registry
-// paths and values, version strings, Windows version classes; the skin
-// settings read from the registry, the colour-depth probe and the tab icon.
+// Configuration: language choice, configuration-file texts and help files (system and Windows directories redirected into a
+// temporary tree); registry paths and values, versions of files and of Windows; the skin settings, colour depth and tab icon.
 #include "qxtest.h"
 
 #include <locale.h>
@@ -69,18 +67,16 @@ protected:
     }
     std::string Sys(const char* name) const { return sys_ + "\\" + name; }
     void WriteSys(const char* name, const std::string& text) { ASSERT_TRUE(qxtest::WriteFileBytes(Sys(name), text.data(), text.size())); }
-    std::string Text(const char* key, const char* def = "<default>")
+    std::string Text(const char* key)
     {
         char buffer[512];
-        GetCfgString(key, def, buffer, sizeof buffer);
-        return buffer;
+        return GetCfgString(key, "<default>", buffer, sizeof buffer), buffer;
     }
     // Language, abbreviation, help file, primary language and locale.
     static std::string State()
     {
         char text[512];
-        snprintf(text, sizeof text, "%s %s %s %u %04lX", g_szLanguage, g_szAbbrev, g_szHelpFile, g_wPrimaryLang, (unsigned long)g_lcidUi);
-        return text;
+        return snprintf(text, sizeof text, "%s %s %s %u %04lX", g_szLanguage, g_szAbbrev, g_szHelpFile, g_wPrimaryLang, (unsigned long)g_lcidUi), text;
     }
 
     std::string root_, sys_, win_, crtLocale_;
@@ -104,8 +100,7 @@ struct Step {
     Files files = {};
     std::vector<const char*> help = {};
     bool fresh = false;
-    DWORD family = CHIP_FAMILY_PRIMARY;
-    LANGID ui = 0x0409;
+    DWORD family = CHIP_FAMILY_PRIMARY, ui = 0x0409;
     bool noUiExport = false;
     LCID systemLcid = 0x0409;
     const char *provisional = nullptr, *state, *cfgFile = "QXTINTRA.CFG", *tab0 = "<default>";
@@ -384,8 +379,7 @@ TEST(SystemServices, VersionsOfFilesAndOfWindows)
     EXPECT_EQ(Version(trans, "FileVersion") + "|" + Version(trans, "ProductName") + "|" + Version(trans, "Comments") + "|" + Version(trans, "CompanyName"),
         "7.0.4.7 (de)|Qx Versionstest|only in the English block|<none>");
     char out[64], system[MAX_PATH], previous[MAX_PATH];
-    EXPECT_TRUE(GetFileVersion(plain.c_str(), out, sizeof out));
-    EXPECT_STREQ(out, "2.5.0.3");
+    EXPECT_TRUE(GetFileVersion(plain.c_str(), out, sizeof out) && !strcmp(out, "2.5.0.3"));
     EXPECT_EQ(Version(plain, "LongText", 11) + "|" + Version(plain, "Missing"), "0123456789|<none>");  // cut to fit
     // Bare names are system files, not looked for in the current directory.
     GetSystemDirectoryA(system, sizeof system);
@@ -400,9 +394,6 @@ TEST(SystemServices, VersionsOfFilesAndOfWindows)
     GetModuleFileNameA(nullptr, system, sizeof system);
     for (const std::string& none : { std::string(system), qxtest::ProgramDir() + "no_such_file.dll", std::string() })
         EXPECT_EQ(Version(none, "FileVersion"), "<none>") << none;
-    GetModuleFileNameA(qxtest::BuiltDll(), system, sizeof system);  // the start-up's version trace reads the module's own file
-    EXPECT_TRUE(GetFileVersion(system, out, sizeof out));
-    EXPECT_STREQ(out, QX_VERSION_STRING);
 
     constexpr DWORD W = VER_PLATFORM_WIN32_WINDOWS, N = VER_PLATFORM_WIN32_NT;
     const struct { DWORD platform, major, minor, build; const char* csd; WORD servicePack; DWORD expected; } cases[] = {
@@ -420,8 +411,7 @@ TEST(SystemServices, VersionsOfFilesAndOfWindows)
         EXPECT_EQ(GetOsVersion(), c.expected) << c.platform << " " << c.major << "." << c.minor << "." << c.build << " \"" << c.csd << "\"";
     }
     // The basic structure when the extended one fails: no service pack seen.
-    windows.platform = N, windows.major = 5, windows.minor = 2, windows.servicePack = 1;
-    windows.sizesAsked.clear();
+    windows.platform = N, windows.major = 5, windows.minor = 2, windows.servicePack = 1, windows.sizesAsked.clear();
     EXPECT_EQ(GetOsVersion(), QX_OS_WINXP_SP);
     windows.extendedFails = true;
     EXPECT_EQ(GetOsVersion(), QX_OS_WINXP);
@@ -585,10 +575,7 @@ TEST_F(Skin, ColourDepthProbeAndTabIcon)
     gdwColorDepth = depth;
 
     // The tab icon: the file when it loads as an icon (the shipped one, from its own file), else the module's own.
-    std::stringstream shipped;
-    shipped << std::ifstream(QX_SOURCE_DIR "/resources/art/tab.ico", std::ios::binary).rdbuf();
-    const std::string dir = qxtest::MakeTempDir("tabicon"), good = "Z:" QX_SOURCE_DIR "/resources/art/tab.ico", cut = dir + "\\cut.ico", text = dir + "\\text.ico";
-    qxtest::WriteFileBytes(cut, shipped.str().data(), 40);
+    const std::string dir = qxtest::MakeTempDir("tabicon"), good = "Z:" QX_SOURCE_DIR "/resources/art/tab.ico", text = dir + "\\text.ico";
     qxtest::WriteFileBytes(text, "this is a text file, not an icon\r\n", 34);
     Strings loads;
     qxtest::Recorder<decltype(&LoadImageA)> load("LoadImageA", qxtest::ProgramModule());
@@ -598,7 +585,7 @@ TEST_F(Skin, ColourDepthProbeAndTabIcon)
             IS_INTRESOURCE(name) ? std::to_string(LOWORD(name)).c_str() : name, type, cx, cy, flags);
         loads.push_back(call);
     };
-    for (const std::string& path : { good, cut, text, dir + "\\missing.ico", std::string() }) {
+    for (const std::string& path : { good, text, dir + "\\missing.ico", std::string() }) {
         lstrcpynA(g_szTabIcon, path.c_str(), QX_SKIN_PATH_CHARS);
         loads.clear();
         HICON icon = LoadTabIcon();

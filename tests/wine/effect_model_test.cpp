@@ -1,5 +1,4 @@
-// The effect model: selection ranges, tab plans and templates, level texts
-// and the level bands that choose the preview and reference pictures.
+// The effect model: selection ranges, tab plans and templates, level texts and the bands that choose the pictures.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -106,11 +105,9 @@ TEST(EffectModel, PreviewBandsAndReferencePictures)
         const PreviewPicture p = ChoosePreviewPicture(code, 0, 2, TRUE);
         EXPECT_TRUE(p.resourceId == 0 && strstr(p.trace, "Invalid gdwCurEffect")) << code;
     }
-    // The trace names the band that was chosen.
-    EXPECT_TRUE(strstr(ChoosePreviewPicture(1, 1, 2, TRUE).trace, "Level2") && strstr(ChoosePreviewPicture(8, 0, 2, TRUE).trace, "Level0"));
+    EXPECT_TRUE(strstr(ChoosePreviewPicture(1, 1, 2, TRUE).trace, "Level2") && strstr(ChoosePreviewPicture(8, 0, 2, TRUE).trace, "Level0")) << "the band traced";
 
-    // The reference picture follows the selection, then the tab shown; an
-    // artistic selection by range without a row shows nothing.
+    // The reference picture follows the selection, then the tab shown; an artistic selection by range without a row shows nothing.
     const std::pair<DWORD, WORD> references[] = { { 1, IDB_EF_NONE }, { 32, IDB_EF_NONE }, { 256, IDB_DB_NONE }, { 512, IDB_DB_NONE }, { 2, 0 },
         { 0x180, 0 }, { 0x400, 0 } };
     for (int shown : { QX_TAB_ARTISTIC, QX_TAB_DEBLOCK, QX_TAB_NONE })
