@@ -1,9 +1,7 @@
-// The two roads into the built DLL, with the simulated driver under it: the
-// host utility's exports, and the shell's property-sheet handler played as
-// the display control panel plays it (class factory, handler, data object,
-// AddPages, DllCanUnloadNow); the single-copy marker on both.
-// ctest: run serial (the single-copy marker of another test process would
-// show the warning here)
+// The two roads into the built DLL, with the simulated driver under it: the host utility's exports, and the shell's
+// property-sheet handler played as the display control panel plays it (class factory, handler, data object, AddPages,
+// DllCanUnloadNow); the single-copy marker on both.
+// ctest: run serial (the single-copy marker of another test process would show the warning here)
 #include "qxtest.h"
 
 #include "display_data_object.h"
@@ -30,18 +28,13 @@ constexpr char kWarning[] = "A copy of this utility is already running. Running 
 
 template <typename Fn> Fn Export(const char* name) { return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(qxtest::BuiltDll(), name))); }
 
-// The marker window of a running copy that the DLL made in this process
-// (parallel test processes may hold their own), other than `except`.
+// The marker window of a running copy that the DLL made in this process (parallel test processes may hold their own), other than `except`.
 HWND OwnMarker(HWND except = nullptr)
 {
-    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "QxTintraInst", nullptr)) != nullptr;) {
-        if (w == except)
-            continue;
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        if (pid == GetCurrentProcessId() && reinterpret_cast<HMODULE>(GetWindowLongPtrA(w, GWLP_HINSTANCE)) == qxtest::BuiltDll())
+    DWORD pid = 0;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "QxTintraInst", nullptr)) != nullptr;)
+        if (w != except && GetWindowThreadProcessId(w, &pid) && pid == GetCurrentProcessId() && reinterpret_cast<HMODULE>(GetWindowLongPtrA(w, GWLP_HINSTANCE)) == qxtest::BuiltDll())
             return w;
-    }
     return nullptr;
 }
 
@@ -58,23 +51,15 @@ protected:
         DriverTest::SetUp();
         ASSERT_TRUE(init && addPages && unInit && getClassObject && canUnloadNow);
         ConfigureSupportedDriver(15);
-        memset(info, 0xCC, sizeof info);
-        info[0] = 100;
+        memset(info, 0xCC, sizeof info), info[0] = 100;
         ASSERT_EQ(canUnloadNow(), S_OK) << "an earlier test left an object or a page alive";
     }
     // A handler as the shell makes one, initialized with `data`.
     struct Handler {
         IShellExtInit* init = nullptr;
         IShellPropSheetExt* sheet = nullptr;
-        HRESULT AddPages(Pages& pages, bool accept = true)
-        {
-            return sheet->AddPages(accept ? qxtest::CollectPage : RefusePage, reinterpret_cast<LPARAM>(&pages));
-        }
-        void Close()
-        {
-            sheet->Release();
-            EXPECT_EQ(init->Release(), 0u);
-        }
+        HRESULT AddPages(Pages& pages, bool accept = true) { return sheet->AddPages(accept ? qxtest::CollectPage : RefusePage, reinterpret_cast<LPARAM>(&pages)); }
+        void Close() { sheet->Release(); EXPECT_EQ(init->Release(), 0u); }
     };
     Handler Open(IDataObject* data)
     {
@@ -93,6 +78,8 @@ protected:
         const auto& opened = driver().dcOpened;
         return !opened.empty() && std::count(opened.begin(), opened.end(), opened[0]) == long(opened.size()) ? opened[0] : "?";
     }
+    void ClearRecords() { driver().records.clear(), driver().dcOpened.clear(); }
+    DWORD UtilityPages(Pages& pages, LPFNADDPROPSHEETPAGE add = qxtest::CollectPage) { return addPages(nullptr, add, reinterpret_cast<LPARAM>(&pages), info); }
 
     DWORD(WINAPI* init)(DWORD, LPCSTR, LPSTR, void*) = Export<decltype(init)>("QxUtilityInit");
     DWORD(WINAPI* addPages)(LPCSTR, LPFNADDPROPSHEETPAGE, LPARAM, void*) = Export<decltype(addPages)>("QxUtilityAddPages");
@@ -106,6 +93,7 @@ protected:
 
 TEST_F(Hosting, UtilityInitChecksItsArgumentsAndFillsThreeWords)
 {
+    // A record without the stamp 100, or none in mode 0, is refused untouched, without a word to the driver.
     char name[128];
     memset(name, 'z', sizeof name);
     EXPECT_EQ(init(0, nullptr, name, nullptr), 7u);
@@ -114,90 +102,71 @@ TEST_F(Hosting, UtilityInitChecksItsArgumentsAndFillsThreeWords)
         EXPECT_EQ(init(0, nullptr, name, info) + init(1, nullptr, name, info), 14u);
         EXPECT_EQ(std::count(info + 1, info + 26, 0xCCCCCCCCu), 25);
     }
-    EXPECT_EQ(name[0], 'z');
-    EXPECT_EQ(driver().dcCreateCalls, 0);
+    EXPECT_EQ(name[0] + driver().dcCreateCalls, 'z');
 
-    // The record gets its three words and nothing else, also when the driver
-    // then turns out unsupported; mode 1 needs no record.
+    // The record gets its three words and nothing else, also when the driver then turns out unsupported; mode 1 needs no record.
     for (bool supported : { true, false }) {
-        info[0] = 100;
-        driver().config.tintraEscape = supported;
-        EXPECT_EQ(init(0, nullptr, name, info), supported ? 0u : 4u);
-        EXPECT_STREQ(name, "QxTintra");
+        info[0] = 100, driver().config.tintraEscape = supported;
+        EXPECT_TRUE(init(0, nullptr, name, info) == (supported ? 0u : 4u) && !strcmp(name, "QxTintra"));
         EXPECT_EQ(std::vector<DWORD>(info + 21, info + 24), (std::vector<DWORD> { 1024, 0x2000000, 2 }));
         EXPECT_EQ(std::count(info + 1, info + 26, 0xCCCCCCCCu), 22);
     }
-    name[0] = '\0';
-    driver().config.tintraEscape = true;
-    EXPECT_EQ(init(1, nullptr, name, nullptr), 0u);
-    EXPECT_STREQ(name, "QxTintra");
+    name[0] = '\0', driver().config.tintraEscape = true;
+    EXPECT_TRUE(init(1, nullptr, name, nullptr) == 0u && !strcmp(name, "QxTintra"));
 
     // The probes come first, on the named device.
     driver().Reset();
     ConfigureSupportedDriver(15);
     EXPECT_EQ(init(0, "\\\\.\\DISPLAY2", name, info), 0u);
-    const std::vector<std::string> requests = Requests();
-    ASSERT_GE(requests.size(), 2u);
-    EXPECT_EQ(std::vector<std::string>(requests.begin(), requests.begin() + 2),
-        (std::vector<std::string> { "QUERYESCSUPPORT 0x3000 -> 1", "QUERYESCSUPPORT 0x3200 -> 1" }));
+    std::vector<std::string> requests = Requests();
+    requests.resize(2);
+    EXPECT_EQ(requests, (std::vector<std::string> { "QUERYESCSUPPORT 0x3000 -> 1", "QUERYESCSUPPORT 0x3200 -> 1" }));
     EXPECT_EQ(DeviceOfEveryDc(), "\\\\.\\DISPLAY2");
 }
 
 TEST_F(Hosting, UtilityRoadOffersThePageOnlyWhenSupported)
 {
-    const struct {
-        bool util, tintra;
-        DWORD family;
-    } refusals[] = { { false, true, 15 }, { true, false, 15 }, { true, true, 14 }, { true, true, 0 } };
+    const struct { bool util, tintra; DWORD family; } refusals[] = { { false, true, 15 }, { true, false, 15 }, { true, true, 14 }, { true, true, 0 } };
     for (const auto& c : refusals) {
         driver().Reset();
         driver().config.utilEscape = c.util, driver().config.tintraEscape = c.tintra;
         ASSERT_TRUE(sim::UseChipOfFamily(driver().config, c.family));
         char name[128];
-        EXPECT_EQ(init(0, nullptr, name, info), 4u);
         Pages pages;
-        EXPECT_EQ(addPages(nullptr, qxtest::CollectPage, reinterpret_cast<LPARAM>(&pages), info), 0u);
+        EXPECT_EQ(init(0, nullptr, name, info), 4u);
+        EXPECT_EQ(UtilityPages(pages), 0u);
         EXPECT_TRUE(pages.empty());
         for (const sim::EscapeRecord& r : driver().records)
             EXPECT_NE(r.function, 0x69u) << "no driver-key request after a refusal";
     }
 
-    // A page the host refuses is destroyed; the one it takes, shown, marks
-    // the running copy, which goes with it; nothing is left.
+    // A page the host refuses is destroyed; the one it takes, shown, marks the running copy, which goes with it; nothing is left.
     ConfigureSupportedDriver(15);
     driver().config.utilEscape = driver().config.tintraEscape = true;
     const qxtest::ResourceCounts before = qxtest::CurrentCounts();
     Pages pages;
-    EXPECT_EQ(addPages(nullptr, RefusePage, reinterpret_cast<LPARAM>(&pages), info), 0u);
-    EXPECT_EQ(qxtest::CurrentCounts().user, before.user);
-    EXPECT_EQ(addPages(nullptr, qxtest::CollectPage, reinterpret_cast<LPARAM>(&pages), info), 0u);
+    EXPECT_TRUE(UtilityPages(pages, RefusePage) == 0u && qxtest::CurrentCounts().user == before.user);
+    EXPECT_TRUE(UtilityPages(pages) == 0u && qxtest::CurrentCounts().gdi == before.gdi);
     ASSERT_EQ(pages.size(), 2u);
-    EXPECT_EQ(qxtest::CurrentCounts().gdi, before.gdi);
     Pages shown = { pages[1] };
     HWND sheet = qxtest::OpenSheet(shown);
     ASSERT_NE(PropSheet_GetCurrentPageHwnd(sheet), nullptr);
     HWND marker = FindWindowA("QxTintraInst", "QxTintra");
     EXPECT_TRUE(marker && !IsWindowVisible(marker));
     DestroyWindow(sheet);
-    EXPECT_EQ(FindWindowA("QxTintraInst", "QxTintra"), nullptr);
+    EXPECT_FALSE(FindWindowA("QxTintraInst", "QxTintra"));
 
-    // What the module asks of the common controls for its page.
+    // What the module asks of the common controls for its page (refused: nothing reaches the host).
     PROPSHEETPAGEA seen = {};
     std::string title;
     qxtest::Recorder<decltype(&CreatePropertySheetPageA)> create("CreatePropertySheetPageA", qxtest::BuiltDll());
-    create.answer = [&](LPCPROPSHEETPAGEA page) {
-        seen = *page;
-        title = page->pszTitle;
-        return HPROPSHEETPAGE(nullptr);  // and refuse it: nothing reaches the host
-    };
+    create.answer = [&](LPCPROPSHEETPAGEA page) { return seen = *page, title = page->pszTitle, HPROPSHEETPAGE(nullptr); };
     pages.clear();
-    EXPECT_EQ(addPages(nullptr, qxtest::CollectPage, reinterpret_cast<LPARAM>(&pages), info), 0u);
-    EXPECT_TRUE(pages.empty()) << "a page that could not be created is not offered";
-    EXPECT_EQ(seen.dwSize, static_cast<DWORD>(PROPSHEETPAGEA_V2_SIZE));
-    EXPECT_EQ(seen.dwFlags, static_cast<DWORD>(PSP_USETITLE | PSP_USEHICON | PSP_USEREFPARENT));
-    EXPECT_EQ(std::make_tuple(seen.hInstance, seen.pszTemplate, title, seen.lParam),
-        std::make_tuple(qxtest::BuiltDll(), MAKEINTRESOURCEA(IDD_QXTINTRA_PAGE), std::string("QxTintra"), LPARAM(0)));
-    EXPECT_TRUE(seen.hIcon && seen.pfnDlgProc);
+    EXPECT_TRUE(UtilityPages(pages) == 0u && pages.empty()) << "a page that could not be created is not offered";
+    EXPECT_EQ(std::make_tuple(seen.dwSize, seen.dwFlags, seen.hInstance, seen.pszTemplate, title, seen.lParam),
+        std::make_tuple(DWORD(PROPSHEETPAGEA_V2_SIZE), DWORD(PSP_USETITLE | PSP_USEHICON | PSP_USEREFPARENT), qxtest::BuiltDll(), MAKEINTRESOURCEA(IDD_QXTINTRA_PAGE),
+            std::string("QxTintra"), LPARAM(0)));
+    EXPECT_TRUE(seen.hIcon && seen.pfnDlgProc && seen.pcRefParent);
     EXPECT_EQ(qxtest::CurrentCounts().user, before.user) << "the tab icons of the earlier requests and of this one are gone";
     // The sheet counts the page in the module's own count.
     ASSERT_NE(seen.pcRefParent, nullptr);
@@ -213,15 +182,12 @@ TEST_F(Hosting, SingleCopyMarkerWarnsOnceOnEitherRoad)
     auto& boxes = qxtest::MessageBoxRecorder::boxes();
     g_hInstance = qxtest::ProgramModule();  // the program's copy of the code marks with its own class
     CreateInstanceWindow();  // no other copy: no warning, and the marker appears
-    ASSERT_NE(g_hInstanceWnd, nullptr);
-    char cls[64];
-    GetClassNameA(g_hInstanceWnd, cls, sizeof cls);
-    EXPECT_STREQ(cls, "QxTintraInst");
-    EXPECT_EQ(GetWindowLongA(g_hInstanceWnd, GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
-    CreateInstanceWindow();  // already marked: nothing happens
-    EXPECT_TRUE(boxes.empty());
-    // Another copy's marker exists: the warning, once, then our own marker.
     HWND other = g_hInstanceWnd;
+    ASSERT_EQ(FindWindowA("QxTintraInst", "QxTintra"), other);
+    EXPECT_EQ(GetWindowLongA(other, GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+    CreateInstanceWindow();  // already marked: nothing happens
+    EXPECT_TRUE(boxes.empty() && g_hInstanceWnd == other);
+    // Another copy's marker exists: the warning, once, then our own marker.
     g_hInstanceWnd = nullptr;
     CreateInstanceWindow();
     ASSERT_EQ(boxes.size(), 1u);
@@ -232,8 +198,7 @@ TEST_F(Hosting, SingleCopyMarkerWarnsOnceOnEitherRoad)
     EXPECT_EQ(g_hInstanceWnd, nullptr);
     DestroyInstanceWindow();  // nothing left: does nothing
 
-    // The shell's road: the warning stops nothing; a second request of the
-    // same copy does not warn again.
+    // The shell's road: the warning stops nothing; a second request of the same copy does not warn again.
     boxes.clear();
     DisplayDataObject data("\\\\.\\DISPLAY1");
     Pages pages;
@@ -241,8 +206,7 @@ TEST_F(Hosting, SingleCopyMarkerWarnsOnceOnEitherRoad)
     EXPECT_EQ(h.AddPages(pages, false) | h.AddPages(pages, false), S_OK);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text + boxes[0].caption, kWarning + std::string("QxTintra"));
-    EXPECT_EQ(pages.size(), 2u);
-    EXPECT_NE(OwnMarker(other), nullptr);
+    EXPECT_TRUE(pages.size() == 2 && OwnMarker(other));
     h.Close();
     EXPECT_EQ(OwnMarker(other), nullptr);
     DestroyWindow(other);
@@ -254,31 +218,23 @@ TEST_F(Hosting, SingleCopyMarkerWarnsOnceOnEitherRoad)
 TEST_F(Hosting, ClassFactoryAndHandlerObject)
 {
     const CLSID unknownClass = { 0x12345678, 0x1111, 0x2222, { 1, 2, 3, 4, 5, 6, 7, 8 } };
-    const struct {
-        const CLSID* clsid;
-        const IID* iid;
-        HRESULT expected;
-    } classes[] = { { &CLSID_QxTintraPropSheet, &IID_IClassFactory, S_OK }, { &CLSID_QxTintraPropSheetAlt, &IID_IClassFactory, S_OK },
-        { &CLSID_QxTintraPropSheet, &IID_IUnknown, S_OK }, { &CLSID_QxTintraPropSheet, &IID_IShellExtInit, E_NOINTERFACE },
-        { &CLSID_QxTintraPropSheetAlt, &IID_IShellPropSheetExt, E_NOINTERFACE }, { &unknownClass, &IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE },
-        { &IID_IClassFactory, &IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE } };
+    const struct { const CLSID* clsid; const IID* iid; HRESULT expected; } classes[] = { { &CLSID_QxTintraPropSheet, &IID_IClassFactory, S_OK },
+        { &CLSID_QxTintraPropSheetAlt, &IID_IUnknown, S_OK }, { &CLSID_QxTintraPropSheet, &IID_IShellExtInit, E_NOINTERFACE },
+        { &unknownClass, &IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE }, { &IID_IClassFactory, &IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE } };
     for (const auto& c : classes) {
         SCOPED_TRACE(&c - classes);
         void* out = reinterpret_cast<void*>(0x1);
         EXPECT_EQ(getClassObject(*c.clsid, *c.iid, &out), c.expected);
         if (c.expected != S_OK) {
-            EXPECT_EQ(out, nullptr);
-            EXPECT_EQ(canUnloadNow(), S_OK) << "a factory nobody took is not kept alive";
+            EXPECT_TRUE(out == nullptr && canUnloadNow() == S_OK) << "a factory nobody took is not kept alive";
             continue;
         }
         auto* factory = static_cast<IUnknown*>(out);
+        void* again = nullptr;
         EXPECT_EQ(canUnloadNow(), S_FALSE);
         EXPECT_EQ(factory->AddRef(), 2u) << "count 1 after the hand-out";
-        void* again = nullptr;
-        EXPECT_EQ(factory->QueryInterface(IID_IClassFactory, &again), S_OK);
-        EXPECT_EQ(again, out);
-        EXPECT_EQ(factory->QueryInterface(IID_IShellExtInit, &again), E_NOINTERFACE);
-        EXPECT_EQ(again, nullptr);
+        EXPECT_TRUE(factory->QueryInterface(IID_IClassFactory, &again) == S_OK && again == out);
+        EXPECT_TRUE(factory->QueryInterface(IID_IShellExtInit, &again) == E_NOINTERFACE && again == nullptr);
         EXPECT_EQ(factory->Release() + factory->Release() + factory->Release(), 2u + 1u + 0u);
         EXPECT_EQ(canUnloadNow(), S_OK);
     }
@@ -289,19 +245,17 @@ TEST_F(Hosting, ClassFactoryAndHandlerObject)
     sim::CountingUnknown outer;
     void* out = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(factory->CreateInstance(&outer, IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(outer.refs, 1);
+    EXPECT_TRUE(out == nullptr && outer.refs == 1);
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &out), E_NOINTERFACE);
     {
         // The DLL's own allocations fail: no factory, no handler.
         qxtest::Recorder<decltype(&HeapAlloc)> alloc("HeapAlloc", qxtest::BuiltDll());
         alloc.Fail(1, nullptr);
+        void* handler = reinterpret_cast<void*>(0x1);
         out = reinterpret_cast<void*>(0x1);
         EXPECT_EQ(getClassObject(CLSID_QxTintraPropSheet, IID_IClassFactory, &out), E_OUTOFMEMORY);
-        EXPECT_EQ(out, nullptr);
-        out = reinterpret_cast<void*>(0x1);
-        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, &out), E_OUTOFMEMORY);
-        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, &handler), E_OUTOFMEMORY);
+        EXPECT_TRUE(out == nullptr && handler == nullptr);
     }
     for (const IID* iid : { &IID_IUnknown, &IID_IShellExtInit, &IID_IShellPropSheetExt }) {
         ASSERT_EQ(factory->CreateInstance(nullptr, *iid, &out), S_OK);
@@ -319,8 +273,7 @@ TEST_F(Hosting, ClassFactoryAndHandlerObject)
         EXPECT_EQ(out, iid == &IID_IShellPropSheetExt ? static_cast<void*>(h.sheet) : static_cast<void*>(h.init));
         static_cast<IUnknown*>(out)->Release();
     }
-    EXPECT_EQ(h.sheet->QueryInterface(IID_IClassFactory, &out), E_NOINTERFACE);
-    EXPECT_EQ(out, nullptr);
+    EXPECT_TRUE(h.sheet->QueryInterface(IID_IClassFactory, &out) == E_NOINTERFACE && out == nullptr);
     EXPECT_EQ(h.sheet->AddRef(), 3u);
     EXPECT_EQ(h.init->Release(), 2u);
     EXPECT_EQ(h.sheet->ReplacePage(0, qxtest::CollectPage, 0) | h.sheet->ReplacePage(1, nullptr, 0), E_FAIL);
@@ -328,42 +281,29 @@ TEST_F(Hosting, ClassFactoryAndHandlerObject)
     h.Close();
     EXPECT_EQ(canUnloadNow(), S_OK);
 
-    // Initialize holds one data object at a time; the last goes with the
-    // object; its data is read by AddPages only.
+    // Initialize holds one data object at a time; the last goes with the object; its data is read by AddPages only.
     DisplayDataObject first("\\\\.\\DISPLAY1"), second("\\\\.\\DISPLAY2");
     h = Open(&first);
-    EXPECT_EQ(h.init->Initialize(nullptr, &first, nullptr), S_OK);
-    EXPECT_EQ(first.refs, 2);
-    EXPECT_EQ(h.init->Initialize(nullptr, &second, nullptr), S_OK);
-    EXPECT_EQ(first.refs * 10 + second.refs, 12);
-    EXPECT_EQ(h.init->Initialize(nullptr, nullptr, nullptr), S_OK);
-    EXPECT_EQ(second.refs, 1);
+    EXPECT_TRUE(h.init->Initialize(nullptr, &first, nullptr) == S_OK && first.refs == 2);
+    EXPECT_TRUE(h.init->Initialize(nullptr, &second, nullptr) == S_OK && first.refs * 10 + second.refs == 12);
+    EXPECT_TRUE(h.init->Initialize(nullptr, nullptr, nullptr) == S_OK && second.refs == 1);
     EXPECT_EQ(h.init->Initialize(nullptr, &first, nullptr), S_OK);
     h.Close();
-    EXPECT_EQ(first.refs, 1);
-    EXPECT_TRUE(first.asked.empty());
+    EXPECT_TRUE(first.refs == 1 && first.asked.empty());
 }
 
 TEST_F(Hosting, ShellReadsTheDeviceFromItsDataObject)
 {
-    // Pages are refused so that none outlives its case. Each case starts after
-    // a request for DISPLAY1: a request without a usable name is for the
-    // primary display (""), never for the device of the request before it.
+    // Pages are refused so that none outlives its case. Each case starts after a request for DISPLAY1: a request without a
+    // usable name is for the primary display (""), never for the device of the request before it.
     const std::string longest = "\\\\.\\DISPLAY" + std::string(127 - 11, 'x'), start = "\\\\.\\DISPLAY1", offered = "\\\\.\\DISPLAY2", primary;
-    driver().config.devices.push_back(longest);
-    driver().config.devices.push_back(longest + "y");
+    driver().config.devices.insert(driver().config.devices.end(), { longest, longest + "y" });
     using Answer = DisplayDataObject::Answer;
-    const struct {
-        bool haveData;
-        Answer answer;
-        std::string name;  // what the data object holds
-        bool terminated;
-        std::string expected;  // device of every DC afterwards
-    } cases[] = { { true, Answer::Name, offered, true, offered }, { true, Answer::OwnedGlobal, offered, true, offered },
-        { true, Answer::Name, longest, true, longest }, { true, Answer::Name, offered, false, offered },
-        { false, Answer::Name, offered, true, primary }, { true, Answer::NoFormat, offered, true, primary },
-        { true, Answer::Fails, offered, true, primary }, { true, Answer::Stream, offered, true, primary },
-        { true, Answer::Name, "", true, primary }, { true, Answer::Name, longest + "y", true, primary } };
+    // name: what the data object holds; expected: the device of every DC afterwards.
+    const struct { bool haveData; Answer answer; std::string name; bool terminated; std::string expected; } cases[] = {
+        { true, Answer::OwnedGlobal, offered, true, offered }, { true, Answer::Name, longest, true, longest }, { true, Answer::Name, offered, false, offered },
+        { false, Answer::Name, offered, true, primary }, { true, Answer::NoFormat, offered, true, primary }, { true, Answer::Fails, offered, true, primary },
+        { true, Answer::Stream, offered, true, primary }, { true, Answer::Name, "", true, primary }, { true, Answer::Name, longest + "y", true, primary } };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         Pages pages;
@@ -371,8 +311,7 @@ TEST_F(Hosting, ShellReadsTheDeviceFromItsDataObject)
         Handler h = Open(&primer);
         h.AddPages(pages, false);
         h.Close();
-        driver().records.clear();
-        driver().dcOpened.clear();
+        ClearRecords();
         data.answer = c.answer;
         data.SetName(c.name);
         if (!c.terminated)
@@ -380,29 +319,23 @@ TEST_F(Hosting, ShellReadsTheDeviceFromItsDataObject)
         h = Open(c.haveData ? &data : nullptr);
         EXPECT_EQ(h.AddPages(pages, false), S_OK);
         h.Close();
-        EXPECT_EQ(pages.size(), 2u);
-        EXPECT_EQ(DeviceOfEveryDc(), c.expected);
-        EXPECT_EQ(data.refs, 1) << "the handler let go of the data object";
+        EXPECT_EQ(std::make_tuple(pages.size(), DeviceOfEveryDc(), data.refs, data.owner.refs), std::make_tuple(size_t(2), c.expected, 1, 1))
+            << "the handler let go of the data object and of whatever medium came back";
         if (c.haveData) {
             ASSERT_EQ(data.asked.size(), 1u);
             const FORMATETC& f = data.asked[0];
             EXPECT_EQ(std::make_tuple(f.cfFormat, f.ptd, f.dwAspect, f.lindex, f.tymed),
                 std::make_tuple(CLIPFORMAT(RegisterClipboardFormatA("Display Device")), (DVTARGETDEVICE*)nullptr, DWORD(DVASPECT_CONTENT), -1L, DWORD(TYMED_HGLOBAL)));
         }
-        EXPECT_EQ(data.owner.refs, 1) << "whatever medium came back went back";
-        if (data.lastStream) {
-            EXPECT_EQ(data.lastStream->Release(), 0u);
-            data.lastStream = nullptr;
-        }
+        EXPECT_TRUE(!data.lastStream || data.lastStream->Release() == 0u);
+        data.lastStream = nullptr;
     }
-    EXPECT_EQ(canUnloadNow(), S_OK);
-    EXPECT_EQ(OwnMarker(), nullptr);
+    EXPECT_TRUE(canUnloadNow() == S_OK && OwnMarker() == nullptr);
 
-    // An unsupported adapter gets no page and 4, a success to a shell; nothing
-    // but the probes reach the driver, no copy is marked and none warned.
+    // An unsupported adapter gets no page and 4, a success to a shell; nothing but the probes reach the driver, no copy is
+    // marked and none warned.
     driver().config.tintraEscape = false;
-    driver().records.clear();
-    driver().dcOpened.clear();
+    ClearRecords();
     DisplayDataObject data(offered.c_str());
     Pages pages;
     Handler h = Open(&data);
@@ -415,13 +348,11 @@ TEST_F(Hosting, ShellReadsTheDeviceFromItsDataObject)
 
 TEST_F(Hosting, ShellPageKeepsTheModuleAndItsDeviceUntilItGoes)
 {
-    // Wine's common controls keep no page count (PSP_USEREFPARENT): the
-    // page's share of DllCanUnloadNow is seen only where they do.
+    // Wine's common controls keep no page count (PSP_USEREFPARENT): the page's share of DllCanUnloadNow is seen only where they do.
     UINT count = 0;
     PROPSHEETPAGEA probe = { sizeof probe, PSP_USEREFPARENT, qxtest::BuiltDll() };
-    probe.pszTemplate = MAKEINTRESOURCEA(IDD_QXTINTRA_PAGE);
+    probe.pszTemplate = MAKEINTRESOURCEA(IDD_QXTINTRA_PAGE), probe.pcRefParent = &count;
     probe.pfnDlgProc = [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; };
-    probe.pcRefParent = &count;
     DestroyPropertySheetPage(CreatePropertySheetPageA(&probe));
     const bool counted = count != 0;
 
@@ -432,29 +363,19 @@ TEST_F(Hosting, ShellPageKeepsTheModuleAndItsDeviceUntilItGoes)
     EXPECT_EQ(h.AddPages(pages), S_OK);
     ASSERT_EQ(pages.size(), 1u);
     HWND marker = OwnMarker();  // marked as soon as the page is added
-    EXPECT_TRUE(marker && !IsWindowVisible(marker));
-    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    EXPECT_TRUE(marker && !IsWindowVisible(marker) && canUnloadNow() == S_FALSE);
     h.Close();  // the shell lets the handler go before it shows the sheet
-    EXPECT_EQ(data.refs, 1);
-    if (counted)
-        EXPECT_EQ(canUnloadNow(), S_FALSE);
-    driver().records.clear();
-    driver().dcOpened.clear();
-    // Not qxtest::OpenSheet: its pump paints the page, and the first paint
-    // in a process keeps a GDI object the ledger would count.
+    EXPECT_TRUE(data.refs == 1 && (!counted || canUnloadNow() == S_FALSE));
+    ClearRecords();
+    // Not qxtest::OpenSheet: its pump paints the page, and the first paint in a process keeps a GDI object the ledger would count.
     PROPSHEETHEADERA header = { sizeof header, PSH_MODELESS | PSH_NOCONTEXTHELP };
-    header.pszCaption = "Display Properties";
-    header.nPages = 1;
-    header.phpage = pages.data();
+    header.pszCaption = "Display Properties", header.nPages = 1, header.phpage = pages.data();
     HWND sheet = reinterpret_cast<HWND>(PropertySheetA(&header));
-    EXPECT_NE(PropSheet_GetCurrentPageHwnd(sheet), nullptr);
-    EXPECT_FALSE(driver().records.empty());
+    EXPECT_TRUE(PropSheet_GetCurrentPageHwnd(sheet) && !driver().records.empty());
     EXPECT_EQ(DeviceOfEveryDc(), "\\\\.\\DISPLAY2") << "the page talks to the shell's device only";
     DestroyWindow(sheet);
-    // Let go, the module also gives back the tab icon the sheet was handed,
-    // and the handler's and the factory's records.
-    EXPECT_EQ(canUnloadNow(), S_OK);
-    EXPECT_EQ(OwnMarker(), nullptr);
+    // Let go, the module also gives back the tab icon the sheet was handed, and the handler's and the factory's records.
+    EXPECT_TRUE(canUnloadNow() == S_OK && OwnMarker() == nullptr);
     EXPECT_EQ(qxtest::CurrentCounts(), before);
 }
 
@@ -463,12 +384,7 @@ TEST_F(Hosting, ShellChoosesTheTemplateByLanguageAfterReadingTheSettings)
     const std::string dir = qxtest::MakeTempDir("shellext");
     qxtest::Recorder<decltype(&GetSystemDirectoryA)> sysDir("GetSystemDirectoryA", qxtest::BuiltDll());
     sysDir.answer = [&](LPSTR out, UINT size) { return lstrcpynA(out, dir.c_str(), size), UINT(dir.size()); };
-    struct {
-        int calls = 0;
-        WORD templateId = 0;
-        LPARAM lParam = 0;
-        std::string title;
-    } seen;
+    struct { int calls = 0; WORD templateId = 0; LPARAM lParam = 0; std::string title; } seen;
     qxtest::Recorder<decltype(&CreatePropertySheetPageA)> create("CreatePropertySheetPageA", qxtest::BuiltDll());
     create.answer = [&](LPCPROPSHEETPAGEA page) {
         seen = { seen.calls + 1, LOWORD(reinterpret_cast<ULONG_PTR>(page->pszTemplate)), page->lParam, page->pszTitle };
@@ -476,8 +392,7 @@ TEST_F(Hosting, ShellChoosesTheTemplateByLanguageAfterReadingTheSettings)
     };
     const std::string crtLocale = setlocale(LC_ALL, nullptr);
     const LCID threadLocale = GetThreadLocale();
-    const std::pair<const char*, WORD> cases[] = { { "Japanese", IDD_QXTINTRA_PAGE_JPN }, { "JAPANESE", IDD_QXTINTRA_PAGE_JPN },
-        { "English", IDD_QXTINTRA_PAGE }, { "German", IDD_QXTINTRA_PAGE }, { "Simplified Chinese", IDD_QXTINTRA_PAGE } };
+    const std::pair<const char*, WORD> cases[] = { { "JAPANESE", IDD_QXTINTRA_PAGE_JPN }, { "English", IDD_QXTINTRA_PAGE }, { "Simplified Chinese", IDD_QXTINTRA_PAGE } };
     auto choose = [&](const std::string& language) {
         const std::string text = "[Language]\r\nLanguage=" + language + "\r\n[" + language + "]\r\nIDS_TAB_COLOR=Tab " + language + "\r\n";
         ASSERT_TRUE(qxtest::WriteFileBytes(dir + "\\QXTINTRA.CFG", text.data(), text.size()));
@@ -497,12 +412,9 @@ TEST_F(Hosting, ShellChoosesTheTemplateByLanguageAfterReadingTheSettings)
     choose("Japanese");
     Pages pages;
     EXPECT_EQ(addPages(nullptr, qxtest::CollectPage, reinterpret_cast<LPARAM>(&pages), nullptr), 0u);
-    EXPECT_EQ(seen.templateId, IDD_QXTINTRA_PAGE);
-    EXPECT_EQ(seen.title, "Tab Japanese");
-    EXPECT_EQ(canUnloadNow(), S_OK);
-    EXPECT_EQ(unInit(0), 0u);  // last: it unregisters the picture class
-    setlocale(LC_ALL, crtLocale.c_str());
-    SetThreadLocale(threadLocale);
+    EXPECT_EQ(std::make_pair(seen.templateId, seen.title), std::make_pair(WORD(IDD_QXTINTRA_PAGE), std::string("Tab Japanese")));
+    EXPECT_TRUE(canUnloadNow() == S_OK && unInit(0) == 0u);  // last: it unregisters the picture class
+    setlocale(LC_ALL, crtLocale.c_str()), SetThreadLocale(threadLocale);
     qxtest::RemoveTree(dir);
 }
 
