@@ -183,8 +183,8 @@ TEST_F(Localization, NamesPathsAndTextLookups)
         EXPECT_STREQ((snprintf(got, sizeof got, "%s %s %04lX %u", name, abbrev, (unsigned long)g_lcidUi, offset), got), expected);
     }
     // Names match without regard to case; an unknown one keeps the previous primary language and locale.
-    EXPECT_EQ(ResolveLanguageName(lstrcpyA(name, "gErMaN"), abbrev), 10000);
-    EXPECT_EQ(ResolveLanguageName(lstrcpyA(name, "Klingon"), abbrev), 0);
+    EXPECT_EQ((lstrcpyA(name, "gErMaN"), ResolveLanguageName(name, abbrev)), 10000);
+    EXPECT_EQ((lstrcpyA(name, "Klingon"), ResolveLanguageName(name, abbrev)), 0);
     EXPECT_EQ(name + std::string(abbrev) + std::to_string(g_wPrimaryLang) + std::to_string(g_lcidUi), "KlingonDEU71031");
     // The file's path: the system directory and the family's name; the section the last language.
     char path[MAX_PATH], out[8];
