@@ -3,14 +3,15 @@
 // Reconstruction (inverse DCT, replication, colour) is in jpeg_reconstruct.cpp.
 //
 // Speed comes from the bit reader and the Huffman lookahead: the reader keeps
-// up to 64 bits in a register, loading eight bytes at a time where they hold
-// no 0xFF, and every code of up to nine bits (with its extra bits, for AC
+// a machine word of bits in a register, loading a word at a time where its
+// bytes hold no 0xFF, and every short code (with its extra bits, for AC
 // coefficients) resolves with a single table read. What it may never change
 // is the outcome: the reader reproduces exactly where a byte-by-byte reader
 // would stand and when it would fail (see AlignedPosition).
 #include "imaging/jpeg_decoder.h"
 
 #include "common/raii.h"
+#include "imaging/kernels.h"
 
 #include <cstring>
 
@@ -53,8 +54,15 @@ BOOL ReadWord(JPEG_DECODER* d, uint32_t* value)
 
 // ---- bit reader ----------------------------------------------------------------
 
+constexpr int kWordBits = kImgWordBits;
+constexpr int kWordBytes = kWordBits / 8;
+// Refilling when fewer bits than this are left keeps a whole lookahead
+// pattern in the word and loads whole words most of the time.
+constexpr int kRefillBelow = kWordBits / 2;
+static_assert(kRefillBelow >= kJpegLookBits && kWordBits - 8 >= 16, "a code fits in the word after a refill");
+
 struct BitReader {
-    uint64_t acc;          // next bit in bit 63
+    IMG_BITWORD acc;       // next bit in the word's top bit
     int nbits;             // bits held in acc, including padding
     int pad;               // zero bits added past the end of the data
     const BYTE* p;         // next byte to load
@@ -76,10 +84,23 @@ void StartReader(BitReader& br, const BYTE* at, const BYTE* end)
     br.stoppedOnFF = false;
 }
 
-inline bool HasFF(uint64_t w)
+inline bool HasFF(IMG_BITWORD w)
 {
-    uint64_t v = ~w;
-    return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0;
+    const IMG_BITWORD ones = (IMG_BITWORD)0x0101010101010101ull;
+    const IMG_BITWORD highs = (IMG_BITWORD)0x8080808080808080ull;
+    IMG_BITWORD v = ~w;
+    return ((v - ones) & ~v & highs) != 0;
+}
+
+// A word of the stream, its first byte in the top bits.
+inline IMG_BITWORD LoadBigEndian(const BYTE* p)
+{
+    IMG_BITWORD w;
+    memcpy(&w, p, sizeof w);
+    if constexpr (sizeof w == 8)
+        return (IMG_BITWORD)__builtin_bswap64(w);
+    else
+        return (IMG_BITWORD)__builtin_bswap32(w);
 }
 
 // One byte at a time: stuffed zeros are dropped; an 0xFF not followed by a
@@ -88,7 +109,7 @@ inline bool HasFF(uint64_t w)
 // consuming any of them is the failure a byte-by-byte reader would report.
 void FillSlow(BitReader& br)
 {
-    while (br.nbits <= 56) {
+    while (br.nbits <= kWordBits - 8) {
         uint32_t b = 0;
         if (br.stopped) {
             br.pad += 8;
@@ -109,22 +130,20 @@ void FillSlow(BitReader& br)
                 br.p += 1;
             }
         }
-        br.acc |= (uint64_t)b << (56 - br.nbits);
+        br.acc |= (IMG_BITWORD)b << (kWordBits - 8 - br.nbits);
         br.nbits += 8;
     }
 }
 
 inline void Fill(BitReader& br)
 {
-    if (br.nbits > 56)
+    if (br.nbits > kWordBits - 8)
         return;
-    if (!br.stopped && br.end - br.p >= 8) {
-        uint64_t w;
-        memcpy(&w, br.p, 8);
-        w = __builtin_bswap64(w);
+    if (!br.stopped && br.end - br.p >= kWordBytes) {
+        const IMG_BITWORD w = LoadBigEndian(br.p);
         if (!HasFF(w)) {
-            int n = (64 - br.nbits) >> 3;
-            br.acc |= (n == 8 ? w : w >> (64 - 8 * n)) << (64 - br.nbits - 8 * n);
+            int n = (kWordBits - br.nbits) >> 3;
+            br.acc |= (n == kWordBytes ? w : w >> (kWordBits - 8 * n)) << (kWordBits - br.nbits - 8 * n);
             br.nbits += 8 * n;
             br.p += n;
             return;
@@ -138,7 +157,7 @@ inline uint32_t GetBits(BitReader& br, int n)
 {
     if (br.nbits < n)
         Fill(br);
-    uint32_t v = (uint32_t)(br.acc >> (64 - n));
+    uint32_t v = (uint32_t)(br.acc >> (kWordBits - n));
     br.acc <<= n;
     br.nbits -= n;
     return v;
@@ -148,7 +167,7 @@ inline uint32_t GetBit(BitReader& br)
 {
     if (br.nbits < 1)
         Fill(br);
-    uint32_t v = (uint32_t)(br.acc >> 63);
+    uint32_t v = (uint32_t)(br.acc >> (kWordBits - 1));
     br.acc <<= 1;
     br.nbits -= 1;
     return v;
@@ -187,14 +206,14 @@ inline int DecodeSymbol(BitReader& br, const JPEG_HUFF_TABLE* t)
 {
     if (br.nbits < 16)
         Fill(br);
-    uint32_t e = t->look[br.acc >> (64 - kJpegLookBits)];
+    uint32_t e = t->look[br.acc >> (kWordBits - kJpegLookBits)];
     if (e) {
         int len = (int)(e >> 8);
         br.acc <<= len;
         br.nbits -= len;
         return (int)(e & 0xFF);
     }
-    uint32_t bits16 = (uint32_t)(br.acc >> 48);
+    uint32_t bits16 = (uint32_t)(br.acc >> (kWordBits - 16));
     for (int len = kJpegLookBits + 1; len <= 16; ++len) {
         int32_t v = (int32_t)(bits16 >> (16 - len));
         if (v <= t->maxCode[len]) {
@@ -565,22 +584,15 @@ inline bool DecodeDc(BitReader& br, const JPEG_HUFF_TABLE* t, int32_t* diff)
     return true;
 }
 
-// One sequential block, straight into the component's sample plane.
-bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col)
+// The AC coefficients of a sequential block, dequantised into blk as they
+// are decoded; `rows` gets the bit of each row written. False for a code no
+// table accepts or an index past 63.
+QX_INLINE bool SequentialAc(BitReader& br, const JPEG_HUFF_TABLE* ac, const uint32_t* q, uint32_t* blk, uint32_t& rows)
 {
-    alignas(16) int16_t blk[64];
-    memset(blk, 0, sizeof blk);
-    int32_t diff;
-    if (!DecodeDc(br, c->dc, &diff))
-        return false;
-    c->dcPred += (uint32_t)diff;
-    blk[0] = (int16_t)c->dcPred;
-    const JPEG_HUFF_TABLE* ac = c->ac;
-    bool anyAc = false;
     for (int k = 1; k < 64;) {
-        if (br.nbits < 32)
+        if (br.nbits < kRefillBelow)
             Fill(br);
-        int32_t f = ac->fastAc[br.acc >> (64 - kJpegLookBits)];
+        int32_t f = ac->fastAc[br.acc >> (kWordBits - kJpegLookBits)];
         if (f) {
             k += (f >> 8) & 0xFF;
             if (k >= 64)
@@ -588,8 +600,9 @@ bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t co
             int len = f & 0xFF;
             br.acc <<= len;
             br.nbits -= len;
-            blk[kJpegZigzag[k++]] = (int16_t)(f >> 16);
-            anyAc = true;
+            const int n = kJpegZigzag[k++];
+            blk[n] = (uint32_t)(f >> 16) * q[n];
+            rows |= 1u << (n >> 3);
             continue;
         }
         int rs = DecodeSymbol(br, ac);
@@ -605,15 +618,37 @@ bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t co
         k += r;
         if (k >= 64)
             return false;
-        blk[kJpegZigzag[k++]] = (int16_t)Extend(GetBits(br, s), s);
-        anyAc = true;
+        const int n = kJpegZigzag[k++];
+        blk[n] = (uint32_t)Extend(GetBits(br, s), s) * q[n];
+        rows |= 1u << (n >> 3);
     }
-    BYTE* out = PlaneBlock(c, row, col);
-    if (anyAc)
-        JpegIdctBlock(blk, c->quant->scaled, out, 8);
-    else
-        JpegIdctDcOnly(blk[0], c->quant->scaled, out, 8);
     return true;
+}
+
+// One sequential block, straight into the component's sample plane. `blk`
+// is all zero and is left so.
+bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t* blk, const IMG_KERNELS* kernels, uint32_t row,
+                     uint32_t col)
+{
+    int32_t diff;
+    if (!DecodeDc(br, c->dc, &diff))
+        return false;
+    c->dcPred += (uint32_t)diff;
+    const uint32_t* q = c->quant->scaled;
+    uint32_t rows = 0;
+    const bool ok = SequentialAc(br, c->ac, q, blk, rows);
+    // The coefficient is the predictor's low 16 bits, as a 16-bit store keeps them.
+    const uint32_t d0 = (uint32_t)(int32_t)(int16_t)c->dcPred * q[0];
+    BYTE* out = PlaneBlock(c, row, col);
+    if (ok && rows == 0) {
+        JpegIdctDcOnly(d0, out, 8);
+    } else if (ok) {
+        blk[0] = d0;
+        kernels->idct(blk, rows | 1, out, 8);
+    }
+    for (uint32_t r = 0; (rows >> r) != 0; ++r)
+        memset(blk + 8 * r, 0, 8 * sizeof *blk);
+    return ok;
 }
 
 bool DcFirstBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col, uint32_t al)
@@ -643,9 +678,9 @@ bool AcFirstBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se,
     }
     const JPEG_HUFF_TABLE* ac = c->ac;
     for (int k = ss; k <= se;) {
-        if (br.nbits < 32)
+        if (br.nbits < kRefillBelow)
             Fill(br);
-        int32_t f = ac->fastAc[br.acc >> (64 - kJpegLookBits)];
+        int32_t f = ac->fastAc[br.acc >> (kWordBits - kJpegLookBits)];
         if (f) {
             k += (f >> 8) & 0xFF;
             if (k >= 64)
@@ -736,8 +771,9 @@ BOOL DecodeScanData(JPEG_DECODER* d, BitReader& br)
     const int ss = (int)d->ss, se = (int)d->se;
     const uint32_t al = d->al;
     if (!d->progressive) {
+        const IMG_KERNELS* kernels = Img_GetKernels();
         return WalkScan<true>(d, br, d->scanCount > 1, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
-            return SequentialBlock(br, c, row, col);
+            return SequentialBlock(br, c, d->block, kernels, row, col);
         });
     }
     if (ss == 0) {
