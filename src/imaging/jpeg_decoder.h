@@ -10,7 +10,9 @@
 // Nine-bit lookahead: every code of up to 9 bits (all of the usual tables'
 // frequent symbols) resolves with one table read; longer codes take the
 // length-by-length walk.
-constexpr int kJpegLookBits = 9;
+constexpr int kJpegLookBits = 10;
+
+constexpr int kJpegEndOfBlock = 64;
 
 struct JPEG_HUFF_TABLE {
     BOOL defined;
@@ -24,9 +26,11 @@ struct JPEG_HUFF_TABLE {
     // Lookahead on the next 9 bits: (length << 8) | symbol, 0 when the code
     // is longer than 9 bits.
     uint16_t look[1 << kJpegLookBits];
-    // AC tables only: codes whose length plus extra bits fit in 9 bits,
-    // decoded whole: value << 16 | run << 8 | total length; 0 = not here.
-    int32_t fastAc[1 << kJpegLookBits];
+    // Codes whose length plus extra bits fit in the lookahead, decoded whole:
+    // value << 16 | run << 8 | total length; 0 = not here. DC tables: the
+    // difference, run 0. AC tables: a coefficient and the zeros before it,
+    // or the end of the block as run kJpegEndOfBlock with value 0.
+    int32_t fast[1 << kJpegLookBits];
 };
 
 struct JPEG_QUANT_TABLE {

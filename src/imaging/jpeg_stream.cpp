@@ -107,7 +107,9 @@ inline IMG_BITWORD LoadBigEndian(const BYTE* p)
 // stuffed zero is loaded (its bits are data) but ends the loading, and so does
 // the end of the data. Past that the reader supplies zero bits and counts them:
 // consuming any of them is the failure a byte-by-byte reader would report.
-void FillSlow(BitReader& br)
+// Takes and returns the reader by value, so that a caller's copy never has
+// its address taken and can stay in registers.
+BitReader FillSlow(BitReader br)
 {
     while (br.nbits <= kWordBits - 8) {
         uint32_t b = 0;
@@ -133,9 +135,10 @@ void FillSlow(BitReader& br)
         br.acc |= (IMG_BITWORD)b << (kWordBits - 8 - br.nbits);
         br.nbits += 8;
     }
+    return br;
 }
 
-inline void Fill(BitReader& br)
+QX_INLINE void Fill(BitReader& br)
 {
     if (br.nbits > kWordBits - 8)
         return;
@@ -149,11 +152,11 @@ inline void Fill(BitReader& br)
             return;
         }
     }
-    FillSlow(br);
+    br = FillSlow(br);
 }
 
 // n from 1 to 16.
-inline uint32_t GetBits(BitReader& br, int n)
+QX_INLINE uint32_t GetBits(BitReader& br, int n)
 {
     if (br.nbits < n)
         Fill(br);
@@ -163,7 +166,7 @@ inline uint32_t GetBits(BitReader& br, int n)
     return v;
 }
 
-inline uint32_t GetBit(BitReader& br)
+QX_INLINE uint32_t GetBit(BitReader& br)
 {
     if (br.nbits < 1)
         Fill(br);
@@ -202,27 +205,32 @@ inline int32_t Extend(uint32_t v, int s)
 }
 
 // The symbol of the next code, or -1 for a code no length accepts.
-inline int DecodeSymbol(BitReader& br, const JPEG_HUFF_TABLE* t)
+// A code longer than the lookahead, from the next 16 bits: its length << 8
+// | its symbol, or 0 when no length accepts it.
+uint32_t DecodeLong(uint32_t bits16, const JPEG_HUFF_TABLE* t)
+{
+    for (int len = kJpegLookBits + 1; len <= 16; ++len) {
+        int32_t v = (int32_t)(bits16 >> (16 - len));
+        if (v <= t->maxCode[len])
+            return (uint32_t)len << 8 | t->symbols[(t->firstIndex[len] + v - t->minCode[len]) & 0xFF];
+    }
+    return 0;
+}
+
+QX_INLINE int DecodeSymbol(BitReader& br, const JPEG_HUFF_TABLE* t)
 {
     if (br.nbits < 16)
         Fill(br);
     uint32_t e = t->look[br.acc >> (kWordBits - kJpegLookBits)];
-    if (e) {
-        int len = (int)(e >> 8);
-        br.acc <<= len;
-        br.nbits -= len;
-        return (int)(e & 0xFF);
+    if (!e) {
+        e = DecodeLong((uint32_t)(br.acc >> (kWordBits - 16)), t);
+        if (!e)
+            return -1;
     }
-    uint32_t bits16 = (uint32_t)(br.acc >> (kWordBits - 16));
-    for (int len = kJpegLookBits + 1; len <= 16; ++len) {
-        int32_t v = (int32_t)(bits16 >> (16 - len));
-        if (v <= t->maxCode[len]) {
-            br.acc <<= len;
-            br.nbits -= len;
-            return t->symbols[(t->firstIndex[len] + v - t->minCode[len]) & 0xFF];
-        }
-    }
-    return -1;
+    int len = (int)(e >> 8);
+    br.acc <<= len;
+    br.nbits -= len;
+    return (int)(e & 0xFF);
 }
 
 // ---- tables -------------------------------------------------------------------
@@ -249,26 +257,36 @@ void BuildHuffman(JPEG_HUFF_TABLE* t, const BYTE counts[16])
         }
         code <<= 1;
     }
-    // The lookahead entry of a 9-bit pattern is what the length-by-length walk
-    // finds for it, so even a malformed (over-full) table decodes the same way.
-    for (uint32_t pattern = 0; pattern < (1u << kJpegLookBits); ++pattern) {
-        uint16_t entry = 0;
-        for (int len = 1; len <= kJpegLookBits; ++len) {
-            int32_t v = (int32_t)(pattern >> (kJpegLookBits - len));
-            if (v <= t->maxCode[len]) {
-                entry = (uint16_t)(len << 8 | t->symbols[(t->firstIndex[len] + v - t->minCode[len]) & 0xFF]);
-                break;
-            }
+    // The lookahead entry of a pattern is what the length-by-length walk
+    // finds for it: at each length, the codes from the smallest to the
+    // largest that a pattern of that length can hold (every smaller value
+    // starts with a shorter code), so even a malformed (over-full) table
+    // decodes the same way.
+    memset(t->look, 0, sizeof t->look);
+    for (int len = 1; len <= kJpegLookBits; ++len) {
+        const int spread = kJpegLookBits - len;
+        const int32_t last = t->maxCode[len] < (1 << len) ? t->maxCode[len] : (1 << len) - 1;
+        for (int32_t v = t->minCode[len]; v <= last; ++v) {
+            const uint16_t entry = (uint16_t)(len << 8 | t->symbols[(t->firstIndex[len] + v - t->minCode[len]) & 0xFF]);
+            for (uint32_t j = 0; j < (1u << spread); ++j)
+                t->look[(uint32_t)v << spread | j] = entry;
         }
-        t->look[pattern] = entry;
-        t->fastAc[pattern] = 0;
-        if (!entry || t->tableClass == 0)
+    }
+    for (uint32_t pattern = 0; pattern < (1u << kJpegLookBits); ++pattern) {
+        const uint32_t entry = t->look[pattern];
+        const int len = entry >> 8, rs = entry & 0xFF;
+        const int s = t->tableClass == 0 ? rs : rs & 15, run = t->tableClass == 0 ? 0 : rs >> 4;
+        t->fast[pattern] = 0;
+        if (!entry || len + s > kJpegLookBits)
             continue;
-        int len = entry >> 8, rs = entry & 0xFF, s = rs & 15;
-        if (s == 0 || len + s > kJpegLookBits)
+        if (t->tableClass != 0 && s == 0) {
+            if (run == 0)
+                t->fast[pattern] = kJpegEndOfBlock << 8 | len;
             continue;
-        uint32_t extra = (pattern >> (kJpegLookBits - len - s)) & ((1u << s) - 1);
-        t->fastAc[pattern] = (int32_t)((uint32_t)Extend(extra, s) << 16 | (uint32_t)(rs >> 4) << 8 | (uint32_t)(len + s));
+        }
+        const uint32_t extra = (pattern >> (kJpegLookBits - len - s)) & ((1u << s) - 1);
+        const uint32_t value = s ? (uint32_t)Extend(extra, s) : 0;
+        t->fast[pattern] = (int32_t)(value << 16 | (uint32_t)run << 8 | (uint32_t)(len + s));
     }
 }
 
@@ -575,8 +593,17 @@ inline int16_t* CoefBlock(const JPEG_COMPONENT* c, uint32_t row, uint32_t col)
 
 // DC difference of a block: false for an undecodable code or one that asks
 // for more than 16 bits.
-inline bool DecodeDc(BitReader& br, const JPEG_HUFF_TABLE* t, int32_t* diff)
+QX_INLINE bool DecodeDc(BitReader& br, const JPEG_HUFF_TABLE* t, int32_t* diff)
 {
+    if (br.nbits < kRefillBelow)
+        Fill(br);
+    const int32_t f = t->fast[br.acc >> (kWordBits - kJpegLookBits)];
+    if (f) {
+        br.acc <<= f & 0xFF;
+        br.nbits -= f & 0xFF;
+        *diff = f >> 16;
+        return true;
+    }
     int s = DecodeSymbol(br, t);
     if (s < 0 || s > 16)
         return false;
@@ -584,20 +611,35 @@ inline bool DecodeDc(BitReader& br, const JPEG_HUFF_TABLE* t, int32_t* diff)
     return true;
 }
 
-// The AC coefficients of a sequential block, dequantised into blk as they
-// are decoded; `rows` gets the bit of each row written. False for a code no
-// table accepts or an index past 63.
-QX_INLINE bool SequentialAc(BitReader& br, const JPEG_HUFF_TABLE* ac, const uint32_t* q, uint32_t* blk, uint32_t& rows)
+// The coefficients of a sequential block, dequantised into blk as they are
+// decoded (all but the DC one, which is returned in *dc); `rows` gets the bit
+// of each row written. False for a code no table accepts, a DC difference
+// of more than 16 bits or an index past 63. The reader is worked on in a
+// copy that the compiler can hold in registers.
+bool SequentialCoefficients(BitReader& reader, JPEG_COMPONENT* c, uint32_t* blk, uint32_t& rows)
 {
+    BitReader br = reader;
+    int32_t diff;
+    if (!DecodeDc(br, c->dc, &diff))
+        return false;
+    c->dcPred += (uint32_t)diff;
+    const JPEG_HUFF_TABLE* ac = c->ac;
+    const uint32_t* q = c->quant->scaled;
+    bool ok = true;
     for (int k = 1; k < 64;) {
         if (br.nbits < kRefillBelow)
             Fill(br);
-        int32_t f = ac->fastAc[br.acc >> (kWordBits - kJpegLookBits)];
+        int32_t f = ac->fast[br.acc >> (kWordBits - kJpegLookBits)];
         if (f) {
-            k += (f >> 8) & 0xFF;
-            if (k >= 64)
-                return false;
             int len = f & 0xFF;
+            k += (f >> 8) & 0xFF;
+            if (k >= 64) {
+                // The end of the block, or a run past coefficient 63.
+                ok = (f >> 16) == 0;
+                br.acc <<= len;
+                br.nbits -= len;
+                break;
+            }
             br.acc <<= len;
             br.nbits -= len;
             const int n = kJpegZigzag[k++];
@@ -606,8 +648,10 @@ QX_INLINE bool SequentialAc(BitReader& br, const JPEG_HUFF_TABLE* ac, const uint
             continue;
         }
         int rs = DecodeSymbol(br, ac);
-        if (rs < 0)
-            return false;
+        if (rs < 0) {
+            ok = false;
+            break;
+        }
         int r = rs >> 4, s = rs & 15;
         if (s == 0) {
             if (r != 15)
@@ -616,13 +660,16 @@ QX_INLINE bool SequentialAc(BitReader& br, const JPEG_HUFF_TABLE* ac, const uint
             continue;
         }
         k += r;
-        if (k >= 64)
-            return false;
+        if (k >= 64) {
+            ok = false;
+            break;
+        }
         const int n = kJpegZigzag[k++];
         blk[n] = (uint32_t)Extend(GetBits(br, s), s) * q[n];
         rows |= 1u << (n >> 3);
     }
-    return true;
+    reader = br;
+    return ok;
 }
 
 // One sequential block, straight into the component's sample plane. `blk`
@@ -630,15 +677,10 @@ QX_INLINE bool SequentialAc(BitReader& br, const JPEG_HUFF_TABLE* ac, const uint
 bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t* blk, const IMG_KERNELS* kernels, uint32_t row,
                      uint32_t col)
 {
-    int32_t diff;
-    if (!DecodeDc(br, c->dc, &diff))
-        return false;
-    c->dcPred += (uint32_t)diff;
-    const uint32_t* q = c->quant->scaled;
     uint32_t rows = 0;
-    const bool ok = SequentialAc(br, c->ac, q, blk, rows);
+    const bool ok = SequentialCoefficients(br, c, blk, rows);
     // The coefficient is the predictor's low 16 bits, as a 16-bit store keeps them.
-    const uint32_t d0 = (uint32_t)(int32_t)(int16_t)c->dcPred * q[0];
+    const uint32_t d0 = (uint32_t)(int32_t)(int16_t)c->dcPred * c->quant->scaled[0];
     BYTE* out = PlaneBlock(c, row, col);
     if (ok && rows == 0) {
         JpegIdctDcOnly(d0, out, 8);
@@ -646,8 +688,11 @@ bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t* blk, const IMG_
         blk[0] = d0;
         kernels->idct(blk, rows | 1, out, 8);
     }
-    for (uint32_t r = 0; (rows >> r) != 0; ++r)
-        memset(blk + 8 * r, 0, 8 * sizeof *blk);
+    if (rows) {
+        memset(blk, 0, 32 * sizeof *blk);
+        if (rows & 0xF0)
+            memset(blk + 32, 0, 32 * sizeof *blk);
+    }
     return ok;
 }
 
@@ -670,35 +715,45 @@ bool DcRefineBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col,
     return true;
 }
 
-bool AcFirstBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
+bool AcFirstBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
 {
     if (c->eobRun > 0) {
         --c->eobRun;
         return true;
     }
+    BitReader br = reader;   // a copy that can stay in registers
     const JPEG_HUFF_TABLE* ac = c->ac;
+    bool ok = true;
     for (int k = ss; k <= se;) {
         if (br.nbits < kRefillBelow)
             Fill(br);
-        int32_t f = ac->fastAc[br.acc >> (kWordBits - kJpegLookBits)];
+        int32_t f = ac->fast[br.acc >> (kWordBits - kJpegLookBits)];
         if (f) {
-            k += (f >> 8) & 0xFF;
-            if (k >= 64)
-                return false;
             int len = f & 0xFF;
             br.acc <<= len;
             br.nbits -= len;
+            k += (f >> 8) & 0xFF;
+            if (k >= 64) {
+                // The end of the band (a run of 0 further blocks), or a run
+                // past coefficient 63.
+                ok = (f >> 16) == 0;
+                break;
+            }
             co[kJpegZigzag[k++]] = (int16_t)((uint32_t)(f >> 16) << al);
             continue;
         }
         int rs = DecodeSymbol(br, ac);
-        if (rs < 0)
-            return false;
+        if (rs < 0) {
+            ok = false;
+            break;
+        }
         int r = rs >> 4, s = rs & 15;
         if (s) {
             k += r;
-            if (k >= 64)
-                return false;
+            if (k >= 64) {
+                ok = false;
+                break;
+            }
             co[kJpegZigzag[k++]] = (int16_t)((uint32_t)Extend(GetBits(br, s), s) << al);
         } else if (r == 15) {
             k += 16;
@@ -707,16 +762,17 @@ bool AcFirstBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se,
             break;
         }
     }
-    return true;
+    reader = br;
+    return ok;
 }
 
-inline void Refine(BitReader& br, int16_t* co, int p)
+QX_INLINE void Refine(BitReader& br, int16_t* co, int p)
 {
     if (GetBit(br))
         *co = (int16_t)(*co + (*co > 0 ? p : -p));
 }
 
-bool AcRefineBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
+QX_INLINE bool AcRefineBody(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
 {
     const int p = 1 << al;
     int k = ss;
@@ -764,6 +820,14 @@ bool AcRefineBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se
             c->eobRun = r ? (1u << r) + GetBits(br, r) : 1;
         }
     }
+}
+
+bool AcRefineBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
+{
+    BitReader br = reader;   // a copy that can stay in registers
+    const bool ok = AcRefineBody(br, c, co, ss, se, al);
+    reader = br;
+    return ok;
 }
 
 BOOL DecodeScanData(JPEG_DECODER* d, BitReader& br)
