@@ -26,9 +26,11 @@ namespace {
 
 // Transform constants, as multipliers followed by a shift right of 6:
 // 45 = trunc(64 cos(pi/4)), 34 = trunc(32 / cos(pi/8)), 83 = trunc(32 / cos(3pi/8)).
-constexpr int32_t kC4 = 45;
-constexpr int32_t kC2 = 34;
-constexpr int32_t kC6 = 83;
+// Multiplied as 32-bit values that wrap; in vector registers the compilers
+// choose between multiplies and shifted adds.
+constexpr uint32_t kC4 = 45;
+constexpr uint32_t kC2 = 34;
+constexpr uint32_t kC6 = 83;
 
 // f(k) = 1 / (sqrt(2) cos(k pi / 16)), f(0) = 1. f(4) is 1 exactly; written
 // as a literal it stays exact, where computing it would land one ulp below 1
@@ -38,16 +40,6 @@ constexpr double kAanFactor[8] = {
     1.0, 0.7209598220069479, 0.7653668647301796, 0.8504300947672564,
     1.0, 1.2727585805728336, 1.847759065022573,  3.6245097854115502,
 };
-
-// The three multiplies written as shifts and adds: the same 32-bit results,
-// and cheap in vector registers, which have no 32-bit multiply before SSE4.1.
-template <typename T>
-constexpr T Times45(T v) { return (v << 5) + (v << 3) + (v << 2) + v; }
-template <typename T>
-constexpr T Times34(T v) { return (v << 5) + (v << 1); }
-template <typename T>
-constexpr T Times83(T v) { return (v << 6) + (v << 4) + (v << 1) + v; }
-static_assert(Times45(1u) == kC4 && Times34(1u) == kC2 && Times83(1u) == kC6, "transform constants");
 
 // Lanes of 32-bit values (GCC/Clang vector extension): inside a kernel marked
 // for SSE2 or AVX2 they are that kernel's registers.
@@ -62,33 +54,34 @@ QX_INLINE U32x8 Shift6(U32x8 v) { return (U32x8)((I32x8)v >> 6); }
 
 // The butterfly shared by both passes, for one row or column (uint32_t) or
 // four or eight of them at once (vectors); `bias` is added to e0 and e1.
-// With kUpper, inputs 4 to 7 are taken as 0 and not read: the column pass of
-// a block whose lower rows are all zero.
-template <bool kUpper = false, typename T>
+// Inputs from kLive on are taken as 0 and not read: the column pass of a
+// block whose lower rows are all zero.
+template <int kLive = 8, typename T>
 QX_INLINE void Butterfly(const T d[8], uint32_t bias, T out[8])
 {
     const T zero = d[0] - d[0];
-    const T d4 = kUpper ? zero : d[4], d5 = kUpper ? zero : d[5];
-    const T d6 = kUpper ? zero : d[6], d7 = kUpper ? zero : d[7];
+    const T d1 = kLive > 1 ? d[1] : zero, d2 = kLive > 2 ? d[2] : zero, d3 = kLive > 3 ? d[3] : zero;
+    const T d4 = kLive > 4 ? d[4] : zero, d5 = kLive > 5 ? d[5] : zero;
+    const T d6 = kLive > 6 ? d[6] : zero, d7 = kLive > 7 ? d[7] : zero;
     T e0 = d[0] + d4 + bias;
     T e1 = d[0] - d4 + bias;
-    T e2 = d[2] + d6;
-    T e3 = Shift6(Times45(d[2] - d6));
+    T e2 = d2 + d6;
+    T e3 = Shift6((d2 - d6) * kC4);
     T a = e0 + e2 + e3;
     T b = e1 + e3;
     T c = e1 - e3;
     T g = e0 - e2 - e3;
 
-    T o1 = d[1] + d7;
-    T o2 = d[1] - d7;
-    T o3 = d5 + d[3];
-    T o4 = d5 - d[3];
+    T o1 = d1 + d7;
+    T o2 = d1 - d7;
+    T o3 = d5 + d3;
+    T o4 = d5 - d3;
     T t0 = o1 + o3;
-    T t1 = Shift6(Times34(o2));
-    T t2 = Shift6(Times83(o4));
+    T t1 = Shift6(o2 * kC2);
+    T t2 = Shift6(o4 * kC6);
     T t3 = o1 - o3;
-    T u0 = Shift6(Times45(t1 + t2));
-    T u1 = Shift6(Times45(t3));
+    T u0 = Shift6((t1 + t2) * kC4);
+    T u1 = Shift6(t3 * kC4);
     T u2 = t1 - t2;
     T w0 = u0 + u2 + t0;
     T w1 = u0 + u1 + u2;
@@ -130,13 +123,14 @@ void IdctFirstRow(const uint32_t* d, BYTE* out, int stride)
         memcpy(out + r * stride, row, 8);
 }
 
-template <bool kUpper>
+// The rows from kLive on are zero.
+template <int kLive>
 void IdctScalarRows(const uint32_t* d, BYTE* out, int stride)
 {
     // Rows one at a time (most rows of most blocks take the shortcut: with
     // values 1 to 7 zero the butterfly gives d0 in all eight places).
     uint32_t t[64];
-    for (int r = 0; r < (kUpper ? 4 : 8); ++r) {
+    for (int r = 0; r < kLive; ++r) {
         const uint32_t* dr = d + r * 8;
         uint32_t* tr = t + r * 8;
         if ((dr[1] | dr[2] | dr[3] | dr[4] | dr[5] | dr[6] | dr[7]) == 0) {
@@ -148,22 +142,32 @@ void IdctScalarRows(const uint32_t* d, BYTE* out, int stride)
     }
     for (int c = 0; c < 8; ++c) {
         uint32_t col[8], o[8];
-        for (int r = 0; r < (kUpper ? 4 : 8); ++r)
+        for (int r = 0; r < kLive; ++r)
             col[r] = t[r * 8 + c];
-        Butterfly<kUpper>(col, kColumnBias, o);
+        Butterfly<kLive>(col, kColumnBias, o);
         for (int r = 0; r < 8; ++r)
             out[r * stride + c] = ClampShift(o[r]);
     }
 }
 
+// Picks the form for the rows in use: the first alone, or up to 2, 4 or 8.
+template <void (*kRows2)(const uint32_t*, BYTE*, int), void (*kRows4)(const uint32_t*, BYTE*, int),
+          void (*kRows8)(const uint32_t*, BYTE*, int)>
+QX_INLINE void IdctByRows(const uint32_t* d, uint32_t rows, BYTE* out, int stride)
+{
+    if (rows & 0xF0)
+        kRows8(d, out, stride);
+    else if (rows & 0x0C)
+        kRows4(d, out, stride);
+    else if (rows & 0x02)
+        kRows2(d, out, stride);
+    else
+        IdctFirstRow(d, out, stride);
+}
+
 void IdctScalar(const uint32_t* d, uint32_t rows, BYTE* out, int stride)
 {
-    if (!(rows & 0xFE))
-        IdctFirstRow(d, out, stride);
-    else if (rows & 0xF0)
-        IdctScalarRows<false>(d, out, stride);
-    else
-        IdctScalarRows<true>(d, out, stride);
+    IdctByRows<IdctScalarRows<2>, IdctScalarRows<4>, IdctScalarRows<8>>(d, rows, out, stride);
 }
 
 // ---- colour, plain -------------------------------------------------------------
@@ -190,7 +194,25 @@ constexpr ColourTables MakeColourTables()
 
 constexpr ColourTables kColour = MakeColourTables();
 
-inline BYTE Clamp255(int32_t v) { return (BYTE)(v < 0 ? 0 : v > 255 ? 255 : v); }
+// Clamping to 0..255 by table, for Y plus a chroma term: from -256 to 511.
+struct ClampTable {
+    BYTE t[768];
+};
+
+constexpr ClampTable MakeClampTable()
+{
+    ClampTable c{};
+    for (int i = 0; i < 768; ++i)
+        c.t[i] = (BYTE)(i < 256 ? 0 : i > 511 ? 255 : i - 256);
+    return c;
+}
+
+constexpr ClampTable kClamp = MakeClampTable();
+static_assert(kColour.cbToB[0] >= -256 && kColour.cbToB[255] + 255 <= 511 && kColour.crToR[0] >= -256 &&
+                  kColour.crToR[255] + 255 <= 511 && (kColour.cbToG[255] + kColour.crToG[255] + 32768) >> 16 <= 256,
+              "Y plus a chroma term stays within the clamping table");
+
+inline BYTE Clamp255(int32_t v) { return kClamp.t[v + 256]; }
 
 void ChromaTermsScalar(const BYTE* cb, const BYTE* cr, uint32_t n, int16_t* b, int16_t* g, int16_t* r)
 {
@@ -201,15 +223,26 @@ void ChromaTermsScalar(const BYTE* cb, const BYTE* cr, uint32_t n, int16_t* b, i
     }
 }
 
+inline void ConvertPixel(int32_t lum, int32_t tb, int32_t tg, int32_t tr, BYTE* out)
+{
+    out[0] = Clamp255(lum + tb);
+    out[1] = Clamp255(lum - tg);
+    out[2] = Clamp255(lum + tr);
+}
+
 void ColourRowScalar(const BYTE* y, const int16_t* b, const int16_t* g, const int16_t* r, uint32_t width,
                      uint32_t step, BYTE* out)
 {
-    for (uint32_t x = 0; x < width; ++x) {
-        int32_t lum = y[x];
-        uint32_t t = step == 2 ? x / 2 : x;
-        out[3 * x] = Clamp255(lum + b[t]);
-        out[3 * x + 1] = Clamp255(lum - g[t]);
-        out[3 * x + 2] = Clamp255(lum + r[t]);
+    if (step == 1) {
+        for (uint32_t x = 0; x < width; ++x)
+            ConvertPixel(y[x], b[x], g[x], r[x], out + 3 * x);
+        return;
+    }
+    for (uint32_t x = 0; x < width; x += 2) {
+        const uint32_t t = x / 2;
+        ConvertPixel(y[x], b[t], g[t], r[t], out + 3 * x);
+        if (x + 1 < width)
+            ConvertPixel(y[x + 1], b[t], g[t], r[t], out + 3 * x + 3);
     }
 }
 
@@ -217,13 +250,9 @@ void ColourRow444Scalar(const BYTE* yp, const BYTE* cbp, const BYTE* crp, uint32
 {
     for (uint32_t x = 0; x < width; x += 8, yp += 64, cbp += 64, crp += 64) {
         const uint32_t n = width - x < 8 ? width - x : 8;
-        for (uint32_t i = 0; i < n; ++i) {
-            int32_t lum = yp[i];
-            BYTE* px = out + 3 * (x + i);
-            px[0] = Clamp255(lum + kColour.cbToB[cbp[i]]);
-            px[1] = Clamp255(lum - ((kColour.cbToG[cbp[i]] + kColour.crToG[crp[i]] + 32768) >> 16));
-            px[2] = Clamp255(lum + kColour.crToR[crp[i]]);
-        }
+        for (uint32_t i = 0; i < n; ++i)
+            ConvertPixel(yp[i], kColour.cbToB[cbp[i]], (kColour.cbToG[cbp[i]] + kColour.crToG[crp[i]] + 32768) >> 16,
+                         kColour.crToR[crp[i]], out + 3 * (x + i));
     }
 }
 
@@ -280,23 +309,23 @@ QX_TARGET_SSE2 QX_INLINE __m128i PackRow(U32x4 left, U32x4 right)
     return _mm_packs_epi32(_mm_srai_epi32((__m128i)left, 12), _mm_srai_epi32((__m128i)right, 12));
 }
 
-template <bool kUpper>
-QX_TARGET_SSE2 QX_INLINE void IdctSse2Rows(const uint32_t* d, BYTE* out, int stride)
+template <int kLive>
+QX_TARGET_SSE2 void IdctSse2Rows(const uint32_t* d, BYTE* out, int stride)
 {
     U32x4 t[8], u[8], o[2][8];
     RowPass4(d, t);
-    if (!kUpper)
+    if (kLive > 4)
         RowPass4(d + 32, u);
     for (int h = 0; h < 2; ++h) {
         U32x4 v[8];
         for (int i = 0; i < 4; ++i) {
             v[i] = t[4 * h + i];
-            v[4 + i] = kUpper ? v[i] - v[i] : u[4 * h + i];
+            v[4 + i] = kLive > 4 ? u[4 * h + i] : v[i] - v[i];
         }
         Transpose4(v[0], v[1], v[2], v[3]);
-        if (!kUpper)
+        if (kLive > 4)
             Transpose4(v[4], v[5], v[6], v[7]);
-        Butterfly<kUpper>(v, kColumnBias, o[h]);
+        Butterfly<kLive>(v, kColumnBias, o[h]);
     }
     for (int r = 0; r < 8; r += 2) {
         const __m128i bytes = _mm_packus_epi16(PackRow(o[0][r], o[1][r]), PackRow(o[0][r + 1], o[1][r + 1]));
@@ -307,12 +336,7 @@ QX_TARGET_SSE2 QX_INLINE void IdctSse2Rows(const uint32_t* d, BYTE* out, int str
 
 QX_TARGET_SSE2 void IdctSse2(const uint32_t* d, uint32_t rows, BYTE* out, int stride)
 {
-    if (!(rows & 0xFE))
-        IdctFirstRow(d, out, stride);
-    else if (rows & 0xF0)
-        IdctSse2Rows<false>(d, out, stride);
-    else
-        IdctSse2Rows<true>(d, out, stride);
+    IdctByRows<IdctSse2Rows<2>, IdctSse2Rows<4>, IdctSse2Rows<8>>(d, rows, out, stride);
 }
 
 // ---- inverse transform, AVX2 ------------------------------------------------------
@@ -338,16 +362,16 @@ QX_TARGET_AVX2 QX_INLINE void Transpose8(U32x8 x[8])
     }
 }
 
-template <bool kUpper>
-QX_TARGET_AVX2 QX_INLINE void IdctAvx2Rows(const uint32_t* d, BYTE* out, int stride)
+template <int kLive>
+QX_TARGET_AVX2 void IdctAvx2Rows(const uint32_t* d, BYTE* out, int stride)
 {
     U32x8 x[8], t[8];
     for (int r = 0; r < 8; ++r)
-        x[r] = kUpper && r >= 4 ? x[0] - x[0] : (U32x8)_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 8 * r));
+        x[r] = r >= kLive ? x[0] - x[0] : (U32x8)_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 8 * r));
     Transpose8(x);
     Butterfly(x, 0, t);
     Transpose8(t);
-    Butterfly<kUpper>(t, kColumnBias, x);
+    Butterfly<kLive>(t, kColumnBias, x);
     // Rows r and r + 1 packed: 16-bit lanes r0 c0-3, r1 c0-3 | r0 c4-7, r1 c4-7,
     // then two such pairs to bytes; each 128-bit half holds the rows' left
     // or right four columns.
@@ -367,12 +391,7 @@ QX_TARGET_AVX2 QX_INLINE void IdctAvx2Rows(const uint32_t* d, BYTE* out, int str
 
 QX_TARGET_AVX2 void IdctAvx2(const uint32_t* d, uint32_t rows, BYTE* out, int stride)
 {
-    if (!(rows & 0xFE))
-        IdctFirstRow(d, out, stride);
-    else if (rows & 0xF0)
-        IdctAvx2Rows<false>(d, out, stride);
-    else
-        IdctAvx2Rows<true>(d, out, stride);
+    IdctByRows<IdctAvx2Rows<2>, IdctAvx2Rows<4>, IdctAvx2Rows<8>>(d, rows, out, stride);
 }
 
 // ---- colour, SSE2 ---------------------------------------------------------------
@@ -803,22 +822,29 @@ BOOL JpegBuildPicture(JPEG_DECODER* d)
         memset(d->bits, 0, (size_t)rowBytes * d->height);
         return TRUE;
     }
-    if (d->progressive) {
-        const IMG_KERNELS* k = Img_GetKernels();
-        alignas(16) uint32_t block[64];
+    if (!JpegAllocLines(d))
+        return FALSE;
+    if (!d->progressive) {
+        JpegConvertRows(d, 0, d->height);
+        return TRUE;
+    }
+    // Progressive: the blocks of one MCU row are transformed into the
+    // planes (which hold one MCU row) and at once converted.
+    const IMG_KERNELS* k = Img_GetKernels();
+    alignas(32) uint32_t block[64];
+    for (uint32_t my = 0; my < d->mcusDown; ++my) {
         for (int i = 0; i < d->frameCount; ++i) {
-            const JPEG_COMPONENT* c = &d->comp[d->frameIds[i]];
-            if (!c->coef)
-                continue;
-            size_t blocks = (size_t)c->fullDown * c->fullAcross;
+            JPEG_COMPONENT* c = &d->comp[d->frameIds[i]];
+            const size_t blocks = (size_t)c->v * c->fullAcross;
+            const int16_t* coef = c->coef + (size_t)my * blocks * 64;
+            c->planeBase = my * c->v;
             for (size_t b = 0; b < blocks; ++b) {
-                const uint32_t rows = JpegDequantise(c->coef + b * 64, c->quant->scaled, block);
+                const uint32_t rows = JpegDequantise(coef + b * 64, c->quant->scaled, block);
                 k->idct(block, rows, c->plane + b * 64, 8);
             }
         }
+        const uint32_t y0 = my * d->mcuHeight;
+        JpegConvertRows(d, y0, d->height - y0 < d->mcuHeight ? d->height : y0 + d->mcuHeight);
     }
-    if (!JpegAllocLines(d))
-        return FALSE;
-    JpegConvertRows(d, 0, d->height);
     return TRUE;
 }

@@ -472,15 +472,20 @@ BOOL PrepareComponent(JPEG_DECODER* d, JPEG_COMPONENT* c)
     c->scanAcross = (d->width + 8u * c->hrep - 1) / (8u * c->hrep);
     c->fullDown = d->mcusDown * c->v;
     c->fullAcross = d->mcusAcross * c->h;
-    uint64_t blocks = (uint64_t)c->fullDown * c->fullAcross;
+    const uint64_t blocks = (uint64_t)c->fullDown * c->fullAcross;
     if (blocks * 64 * (d->progressive ? 3 : 1) > kJpegMaxBuffer)
         return Fail(d, "JPEG picture too large");
     // A sequential plane needs no clearing: every sample the picture uses
     // belongs to a block that the component's scan decodes. In strips it
-    // holds one MCU row (or, for a component scanned alone, one block row).
-    if (d->strips)
-        blocks = (uint64_t)(d->scanCount > 1 ? c->v : 1) * c->fullAcross;
-    c->plane = (BYTE*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)(blocks * 64));
+    // holds one MCU row (or, for a component scanned alone, one block row);
+    // so does a progressive frame's, which is made an MCU row at a time
+    // from the coefficients once all scans are in.
+    uint64_t planeBlocks = blocks;
+    if (d->progressive)
+        planeBlocks = (uint64_t)c->v * c->fullAcross;
+    else if (d->strips)
+        planeBlocks = (uint64_t)(d->scanCount > 1 ? c->v : 1) * c->fullAcross;
+    c->plane = (BYTE*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)(planeBlocks * 64));
     if (!c->plane)
         return Fail(d, "out of memory");
     if (d->progressive) {
@@ -766,10 +771,13 @@ bool AcFirstBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int
     return ok;
 }
 
+// One bit, which when set moves the (non-zero) coefficient p further from
+// zero. The bit follows no pattern, so it is not a branch.
 QX_INLINE void Refine(BitReader& br, int16_t* co, int p)
 {
-    if (GetBit(br))
-        *co = (int16_t)(*co + (*co > 0 ? p : -p));
+    const int v = *co;
+    const int bit = (int)GetBit(br);
+    *co = (int16_t)(v + bit * (v > 0 ? p : -p));
 }
 
 QX_INLINE bool AcRefineBody(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
