@@ -3,16 +3,6 @@
 
 #include <cstdlib>
 #include <cctype>
-#include <sys/mman.h>
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QX_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define QX_SANITIZED 1
-#endif
 
 namespace {
 
@@ -40,7 +30,6 @@ enum ObjectKind : uint32_t { kDib = 0x44494253, kPalette = 0x50414C54 };
 struct GdiObject {
     uint32_t kind;
     void* bits;      // DIB: pixel bits
-    size_t size;     // DIB: bytes mapped for them
     void* info;      // DIB: copy of the BITMAPINFO; palette: the LOGPALETTE
 };
 
@@ -96,21 +85,7 @@ HBITMAP WINAPI CreateDIBSection(HDC, const BITMAPINFO* bmi, UINT, void** bits, H
     size_t infoSize = sizeof(BITMAPINFOHEADER) + sizeof(RGBQUAD) * HeaderColors(h);
     GdiObject* o = static_cast<GdiObject*>(malloc(sizeof(GdiObject)));
     o->kind = kDib;
-    // Fresh zeroed pages, as a section gets from the system (no clearing
-    // pass over memory that was in use before); under AddressSanitizer a
-    // heap block, so that a write past the bits is caught.
-    o->size = (size_t)size;
-#if defined(QX_SANITIZED)
-    o->bits = calloc(1, o->size);
-#else
-    o->bits = mmap(nullptr, o->size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (o->bits == MAP_FAILED)
-        o->bits = nullptr;
-#endif
-    if (!o->bits) {
-        free(o);
-        return nullptr;
-    }
+    o->bits = calloc(1, (size_t)size);
     o->info = malloc(infoSize);
     memcpy(o->info, bmi, infoSize);
     ++g_gdiObjects;
@@ -127,7 +102,6 @@ HPALETTE WINAPI CreatePalette(const LOGPALETTE* lp)
     GdiObject* o = static_cast<GdiObject*>(malloc(sizeof(GdiObject)));
     o->kind = kPalette;
     o->bits = nullptr;
-    o->size = 0;
     o->info = malloc(size);
     memcpy(o->info, lp, size);
     ++g_gdiObjects;
@@ -140,12 +114,7 @@ BOOL WINAPI DeleteObject(HGDIOBJ obj)
     if (!o || (o->kind != kDib && o->kind != kPalette))
         return FALSE;
     o->kind = 0;
-#if defined(QX_SANITIZED)
     free(o->bits);
-#else
-    if (o->bits)
-        munmap(o->bits, o->size);
-#endif
     free(o->info);
     free(o);
     --g_gdiObjects;
