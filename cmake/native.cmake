@@ -36,8 +36,10 @@ target_include_directories(qximaging_word32 PUBLIC ${QX_NATIVE_INCLUDES})
 target_compile_definitions(qximaging_word32 PUBLIC QX_BITWORD_32)
 target_compile_options(qximaging_word32 PRIVATE ${QX_MODULE_FLAGS} ${QX_SANITIZE} -O1 -g)
 target_link_options(qximaging_word32 PUBLIC ${QX_SANITIZE})
-add_executable(qx_native_tests_word32 ${CMAKE_SOURCE_DIR}/tests/native/kernel_paths_test.cpp)
+add_executable(qx_native_tests_word32 ${CMAKE_SOURCE_DIR}/tests/native/kernel_paths_test.cpp
+                                      ${CMAKE_SOURCE_DIR}/tests/native/jpeg_fixtures.cpp)
 target_compile_options(qx_native_tests_word32 PRIVATE ${QX_SANITIZE} -g)
+target_compile_definitions(qx_native_tests_word32 PRIVATE QX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_libraries(qx_native_tests_word32 PRIVATE qximaging_word32 GTest::gtest GTest::gtest_main png z jpeg)
 gtest_discover_tests(qx_native_tests_word32 TEST_PREFIX word32. PROPERTIES TIMEOUT 600)
 
