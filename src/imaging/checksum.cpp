@@ -105,40 +105,30 @@ DWORD AdlerScalar(DWORD adler, const BYTE* p, SIZE_T size)
 }
 
 #if defined(QX_X86)
-// 16 bytes per step: byte sums through SAD, position-weighted sums through
-// multiply-add on 16-bit lanes, combined once per block.
-QX_TARGET_SSE2 DWORD AdlerSse2(DWORD adler, const BYTE* p, SIZE_T size)
+// The vector kernels sum whole steps of a block and leave the rest of it to
+// AdlerBytes: per block, the bytes' sum, the sum of the byte sums of the
+// steps before each step, and the sum of the bytes weighted by their
+// distance from the end of their step (kWidth for the first byte, 1 for the last).
+struct AdlerSums {
+    unsigned long long bytes, before, weighted;
+};
+
+template <SIZE_T kWidth, AdlerSums (*kSteps)(const BYTE* p, SIZE_T steps)>
+DWORD AdlerVector(DWORD adler, const BYTE* p, SIZE_T size)
 {
     DWORD s1 = adler & 0xFFFF;
     DWORD s2 = adler >> 16;
     while (size) {
         SIZE_T n = size < kAdlerBlock ? size : kAdlerBlock;
         size -= n;
-        const SIZE_T chunks = n / 16;
-        if (chunks) {
-            const __m128i zero = _mm_setzero_si128();
-            const __m128i wHi = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
-            const __m128i wLo = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
-            __m128i vs1 = zero, vs1Before = zero, vs2 = zero;
-            for (SIZE_T c = 0; c < chunks; ++c) {
-                __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-                p += 16;
-                vs1Before = _mm_add_epi32(vs1Before, vs1);
-                vs2 = _mm_add_epi32(vs2, _mm_madd_epi16(_mm_unpacklo_epi8(d, zero), wHi));
-                vs2 = _mm_add_epi32(vs2, _mm_madd_epi16(_mm_unpackhi_epi8(d, zero), wLo));
-                vs1 = _mm_add_epi32(vs1, _mm_sad_epu8(d, zero));
-            }
-            alignas(16) DWORD a[4], b[4], c[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(a), vs1);
-            _mm_store_si128(reinterpret_cast<__m128i*>(b), vs1Before);
-            _mm_store_si128(reinterpret_cast<__m128i*>(c), vs2);
-            unsigned long long sum1 = (unsigned long long)a[0] + a[2];
-            unsigned long long sum2 = s2 + 16ull * chunks * s1 +
-                                      16ull * ((unsigned long long)b[0] + b[1] + b[2] + b[3]) +
-                                      ((unsigned long long)c[0] + c[1] + c[2] + c[3]);
-            s1 = (DWORD)((s1 + sum1) % kAdlerMod);
+        const SIZE_T steps = n / kWidth;
+        if (steps) {
+            const AdlerSums sums = kSteps(p, steps);
+            const unsigned long long sum2 = s2 + (unsigned long long)kWidth * steps * s1 + kWidth * sums.before + sums.weighted;
+            s1 = (DWORD)((s1 + sums.bytes) % kAdlerMod);
             s2 = (DWORD)(sum2 % kAdlerMod);
-            n -= chunks * 16;
+            p += steps * kWidth;
+            n -= steps * kWidth;
         }
         AdlerBytes(s1, s2, p, n);
         s1 %= kAdlerMod;
@@ -147,47 +137,52 @@ QX_TARGET_SSE2 DWORD AdlerSse2(DWORD adler, const BYTE* p, SIZE_T size)
     return (s2 << 16) | s1;
 }
 
-// 32 bytes per step: byte sums through SAD, weighted sums through an
-// unsigned-by-signed byte multiply-add and a 16-bit one; as above.
-QX_TARGET_AVX2 inline unsigned long long Sum32(__m256i v)
+QX_TARGET_SSE2 QX_INLINE unsigned long long Sum4(__m128i v)
 {
-    const __m128i x = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
     alignas(16) DWORD a[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(a), x);
+    _mm_store_si128(reinterpret_cast<__m128i*>(a), v);
     return (unsigned long long)a[0] + a[1] + a[2] + a[3];
 }
 
-QX_TARGET_AVX2 DWORD AdlerAvx2(DWORD adler, const BYTE* p, SIZE_T size)
+// 16 bytes per step: byte sums through SAD, weighted sums through
+// multiply-add on 16-bit lanes.
+QX_TARGET_SSE2 AdlerSums AdlerSteps16(const BYTE* p, SIZE_T steps)
 {
-    DWORD s1 = adler & 0xFFFF;
-    DWORD s2 = adler >> 16;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wHi = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+    const __m128i wLo = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+    __m128i vs1 = zero, vs1Before = zero, vs2 = zero;
+    for (SIZE_T c = 0; c < steps; ++c, p += 16) {
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        vs1Before = _mm_add_epi32(vs1Before, vs1);
+        vs2 = _mm_add_epi32(vs2, _mm_madd_epi16(_mm_unpacklo_epi8(d, zero), wHi));
+        vs2 = _mm_add_epi32(vs2, _mm_madd_epi16(_mm_unpackhi_epi8(d, zero), wLo));
+        vs1 = _mm_add_epi32(vs1, _mm_sad_epu8(d, zero));
+    }
+    return { Sum4(vs1), Sum4(vs1Before), Sum4(vs2) };
+}
+
+QX_TARGET_AVX2 QX_INLINE __m128i Halves(__m256i v)
+{
+    return _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+// 32 bytes per step: the weighted sums through an unsigned-by-signed byte
+// multiply-add and a 16-bit one.
+QX_TARGET_AVX2 AdlerSums AdlerSteps32(const BYTE* p, SIZE_T steps)
+{
     const __m256i zero = _mm256_setzero_si256();
     const __m256i ones = _mm256_set1_epi16(1);
     const __m256i weights = _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14,
                                              13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
-    while (size) {
-        SIZE_T n = size < kAdlerBlock ? size : kAdlerBlock;
-        size -= n;
-        const SIZE_T chunks = n / 32;
-        if (chunks) {
-            __m256i vs1 = zero, vs1Before = zero, vs2 = zero;
-            for (SIZE_T c = 0; c < chunks; ++c) {
-                const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-                p += 32;
-                vs1Before = _mm256_add_epi32(vs1Before, vs1);
-                vs1 = _mm256_add_epi32(vs1, _mm256_sad_epu8(d, zero));
-                vs2 = _mm256_add_epi32(vs2, _mm256_madd_epi16(_mm256_maddubs_epi16(d, weights), ones));
-            }
-            const unsigned long long sum2 = s2 + 32ull * chunks * s1 + 32ull * Sum32(vs1Before) + Sum32(vs2);
-            s1 = (DWORD)((s1 + Sum32(vs1)) % kAdlerMod);
-            s2 = (DWORD)(sum2 % kAdlerMod);
-            n -= chunks * 32;
-        }
-        AdlerBytes(s1, s2, p, n);
-        s1 %= kAdlerMod;
-        s2 %= kAdlerMod;
+    __m256i vs1 = zero, vs1Before = zero, vs2 = zero;
+    for (SIZE_T c = 0; c < steps; ++c, p += 32) {
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        vs1Before = _mm256_add_epi32(vs1Before, vs1);
+        vs1 = _mm256_add_epi32(vs1, _mm256_sad_epu8(d, zero));
+        vs2 = _mm256_add_epi32(vs2, _mm256_madd_epi16(_mm256_maddubs_epi16(d, weights), ones));
     }
-    return (s2 << 16) | s1;
+    return { Sum4(Halves(vs1)), Sum4(Halves(vs1Before)), Sum4(Halves(vs2)) };
 }
 
 // Carry-less multiplication folds 64 bytes per step into four 128-bit
@@ -266,9 +261,9 @@ void ChecksumChooseKernels(IMG_KERNELS* k)
     if (k->clmul)
         k->crc32 = CrcClmul;
     if (k->level >= IMG_KERNELS_SSE2)
-        k->adler32 = AdlerSse2;
+        k->adler32 = AdlerVector<16, AdlerSteps16>;
     if (k->level >= IMG_KERNELS_AVX2)
-        k->adler32 = AdlerAvx2;
+        k->adler32 = AdlerVector<32, AdlerSteps32>;
 #endif
 }
 
