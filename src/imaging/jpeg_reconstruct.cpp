@@ -98,10 +98,14 @@ QX_INLINE void Butterfly(const T d[8], uint32_t bias, T out[8])
     out[7] = a - w0;
 }
 
+// The sample of a column pass result: shifted right by 12, clamped to 0..255
+// (out of range only at edges of extreme contrast).
 inline BYTE ClampShift(uint32_t v)
 {
-    int32_t x = (int32_t)v >> 12;
-    return (BYTE)(x < 0 ? 0 : x > 255 ? 255 : x);
+    const int32_t x = (int32_t)v >> 12;
+    if ((uint32_t)x <= 255)
+        return (BYTE)x;
+    return x < 0 ? 0 : 255;
 }
 
 constexpr uint32_t kColumnBias = 0x80800;   // 128.5 x 4096: level shift and rounding
@@ -246,22 +250,25 @@ void ColourRowScalar(const BYTE* y, const int16_t* b, const int16_t* g, const in
     }
 }
 
+// Blocks of 8 samples, 64 bytes apart, to 8 pixels (fewer in the last).
 void ColourRow444Scalar(const BYTE* yp, const BYTE* cbp, const BYTE* crp, uint32_t width, BYTE* out)
 {
-    for (uint32_t x = 0; x < width; x += 8, yp += 64, cbp += 64, crp += 64) {
+    for (uint32_t x = 0; x < width; x += 8, yp += 64, cbp += 64, crp += 64, out += 24) {
         const uint32_t n = width - x < 8 ? width - x : 8;
-        for (uint32_t i = 0; i < n; ++i)
-            ConvertPixel(yp[i], kColour.cbToB[cbp[i]], (kColour.cbToG[cbp[i]] + kColour.crToG[crp[i]] + 32768) >> 16,
-                         kColour.crToR[crp[i]], out + 3 * (x + i));
+        for (uint32_t i = 0; i < n; ++i) {
+            const BYTE cb = cbp[i], cr = crp[i];
+            ConvertPixel(yp[i], kColour.cbToB[cb], (kColour.cbToG[cb] + kColour.crToG[cr] + 32768) >> 16,
+                         kColour.crToR[cr], out + 3 * i);
+        }
     }
 }
 
 void GreyRowScalar(const BYTE* yp, uint32_t width, BYTE* out)
 {
-    for (uint32_t x = 0; x < width; x += 8, yp += 64) {
+    for (uint32_t x = 0; x < width; x += 8, yp += 64, out += 24) {
         const uint32_t n = width - x < 8 ? width - x : 8;
         for (uint32_t i = 0; i < n; ++i)
-            out[3 * (x + i)] = out[3 * (x + i) + 1] = out[3 * (x + i) + 2] = yp[i];
+            out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = yp[i];
     }
 }
 
