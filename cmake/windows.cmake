@@ -58,10 +58,22 @@ target_link_libraries(qxsimdriver PUBLIC ${QX_SYSTEM_LIBS})
 
 file(GLOB QX_DEMOHOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/demohost/*.cpp)
 # The demo host takes its chip identities from the module's chip table.
-add_executable(qxdemo ${QX_DEMOHOST_SOURCES} ${CMAKE_SOURCE_DIR}/src/driver/chip_family.cpp)
+add_executable(qxdemo ${QX_DEMOHOST_SOURCES} ${CMAKE_SOURCE_DIR}/src/driver/chip_family.cpp
+  ${CMAKE_SOURCE_DIR}/tools/skincheck/skin_files.cpp)
+target_include_directories(qxdemo PRIVATE ${CMAKE_SOURCE_DIR}/tools/skincheck)
 target_link_libraries(qxdemo PRIVATE qxsimdriver)
 target_link_options(qxdemo PRIVATE -static -mwindows -mconsole)
 add_dependencies(qxdemo QXTINTRA)
+
+# The skin checker: the module's objects and resources with a console front,
+# so it sees a skin exactly as the page does.
+add_executable(qxskincheck ${CMAKE_SOURCE_DIR}/tools/skincheck/skincheck.cpp
+  ${CMAKE_SOURCE_DIR}/tools/skincheck/skin_files.cpp ${CMAKE_SOURCE_DIR}/resources/qxtintra.rc $<TARGET_OBJECTS:qxobjs>)
+target_include_directories(qxskincheck PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/resources
+  ${CMAKE_SOURCE_DIR}/tools/skincheck)
+target_link_libraries(qxskincheck PRIVATE qxsimdriver)
+target_link_options(qxskincheck PRIVATE -static -mconsole)
+add_dependencies(qxskincheck qxdemo)
 
 file(GLOB QX_WINE_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*.cpp)
 add_executable(qx_wine_tests ${QX_WINE_TEST_SOURCES} $<TARGET_OBJECTS:qxobjs>)
@@ -69,7 +81,7 @@ target_include_directories(qx_wine_tests PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE
 target_compile_definitions(qx_wine_tests PRIVATE QX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_libraries(qx_wine_tests PRIVATE qxsimdriver gtest)
 target_link_options(qx_wine_tests PRIVATE -static)
-add_dependencies(qx_wine_tests QXTINTRA)
+add_dependencies(qx_wine_tests QXTINTRA qxskincheck)
 # Small DLLs that hold nothing but a version block, read by the version-string
 # tests next to the test program.
 foreach(dll qxver_trans qxver_plain)
@@ -108,3 +120,16 @@ add_test(NAME demo.same_page_both_roads
 set_tests_properties(demo.screenshot PROPERTIES FIXTURES_SETUP page_utility)
 set_tests_properties(demo.shell_screenshot PROPERTIES FIXTURES_SETUP page_shell)
 set_tests_properties(demo.same_page_both_roads PROPERTIES FIXTURES_REQUIRED "page_utility;page_shell")
+
+# make demo on a machine without a display says so and leaves the page as a
+# picture; an OEM's .reg and configuration file are shown in one step.
+add_test(NAME demo.headless
+  COMMAND env DISPLAY= bash ${CMAKE_SOURCE_DIR}/tools/demo.sh ${CMAKE_BINARY_DIR}/.. --delay 800)
+set_tests_properties(demo.headless PROPERTIES PASS_REGULAR_EXPRESSION "no display here.*The page: "
+  FIXTURES_REQUIRED wineprefix TIMEOUT 300)
+add_test(NAME demo.sample_skin
+  COMMAND ${QX_WINE_RUN} $<TARGET_FILE:qxdemo> --reg docs/sample-skin/harbour.reg --cfg docs/sample-skin/HARBOUR.CFG
+          --language German --screenshot ${CMAKE_BINARY_DIR}/qxtintra-page-harbour.png --delay 800
+  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+set_tests_properties(demo.sample_skin PROPERTIES PASS_REGULAR_EXPRESSION "screenshot written"
+  FIXTURES_REQUIRED wineprefix TIMEOUT 300)

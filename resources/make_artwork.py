@@ -13,7 +13,11 @@ byte by byte. Only the JPEG encoding is left to Pillow (libjpeg), so a
 regeneration compares equal byte for byte with the same Pillow/libjpeg
 build; tools/check-artwork.sh does that comparison.
 
-    /usr/bin/python3 resources/make_artwork.py [--out DIR]
+    /usr/bin/python3 resources/make_artwork.py [--out DIR] [--sample-skin DIR]
+
+--sample-skin writes, instead of the module's artwork, the pictures of the
+sample OEM skin in docs/sample-skin (a skin of its own, "Harbour", and the
+broken files of its faulty twin that the skin checker is tested on).
 """
 import argparse
 import io
@@ -935,12 +939,105 @@ def build():
     return files
 
 
+# ---------------------------------------------------------------------------
+# The sample OEM skin (docs/sample-skin): not part of the module
+# ---------------------------------------------------------------------------
+
+HARBOUR = dict(top=(222, 240, 236), bottom=(118, 172, 166), panel=(240, 249, 247), accent=(0, 104, 112),
+               accent2=(236, 158, 58))
+
+
+def harbour_background(eight_bit):
+    """Sea-green ground with faint diagonal swells and a sun-coloured glow
+    under the logo."""
+    L = HARBOUR
+    W, H = BK_SIZE
+    c = Canvas(W, H)
+    c.rgb[:] = lerp(L["top"], L["bottom"], c.y / H)
+    d = (c.x + c.y * 0.6) / 34.0
+    c.paint(np.clip(1 - np.abs((d % 1) - 0.5) * 6, 0, 1), (255, 255, 255), 0.10)
+    lx, ly, lx1, ly1 = dlu_box(193, 164, 57, 52)
+    glow = np.exp(-(((c.x - (lx + lx1) / 2) / 80) ** 2 + ((c.y - (ly + ly1) / 2) / 70) ** 2))
+    c.paint(glow, (255, 236, 200), 0.7)
+    img = c.result()
+    if eight_bit:
+        return palette_png(ordered_dither(img, 8), 48)[0]
+    return palette_png(img, 256)[0]
+
+
+def harbour_emblem(W, H):
+    """A teal tile with a setting sun over two waves; keyed like the module's logos."""
+    L = HARBOUR
+    c = Canvas(W, H, KEY)
+    tile = c.rounded_rect(6, 4, W - 6, H - 4, 9)
+    c.paint(tile, lerp(L["accent"], (0, 60, 70), c.y / H))
+    sun = c.ellipse(W / 2, H * 0.46, W * 0.2, W * 0.2) & (c.y < H * 0.52)
+    c.paint(sun & tile, L["accent2"])
+    for i in range(2):
+        wave = np.abs(c.y - (H * (0.6 + 0.12 * i) + 2.0 * np.sin(c.x / 5.0 + i))) < 1.1
+        c.paint(wave & tile, (255, 255, 255))
+    return keyed(c, tile, L["panel"])
+
+
+def harbour_logo(eight_bit, size=(80, 70)):
+    out = harbour_emblem(*size)
+    pal = [KEY] + kmeans_palette(out[(out != KEY).any(axis=-1)].reshape(-1, 1, 3), 15 if eight_bit else 63)
+    return png_bytes(nearest(out, pal).reshape(size[1], size[0]), pal, 8)
+
+
+def rgb_png(img, depth):
+    """A true-colour PNG of 8 or 16 bits per channel (filter 0)."""
+    px = to_u8(img).astype(np.uint16 if depth == 16 else np.uint8)
+    if depth == 16:
+        px = (px * 257).astype(">u2")
+    h, w = px.shape[:2]
+    raw = b"".join(b"\x00" + px[r].tobytes() for r in range(h))
+
+    def chunk(tag, data):
+        return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF)
+
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, depth, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def harbour_icon():
+    images = []
+    for n in (32, 16):
+        em = harbour_emblem(n * 2, n * 2)[::2, ::2]
+        opaque = (em != KEY).any(axis=-1)
+        rgba = np.concatenate([em, (opaque * 255).astype(np.uint8)[..., None]], axis=-1)
+        images.append((n, n, 0, 1, 32, icon_image_32(rgba)))
+    return icon_dir(1, images)
+
+
+def sample_skin():
+    """The "Harbour" sample skin, and the faulty files of its broken twin:
+    a 16-bit background the decoders refuse, a small wide true-colour
+    8-bit background, a logo too big for its control, and an "icon" that is
+    a PNG."""
+    big = harbour_logo(False, (140, 120))
+    return {
+        "harbour-background.png": harbour_background(False),
+        "harbour-background-8bpp.png": harbour_background(True),
+        "harbour-logo.png": harbour_logo(False),
+        "harbour-logo-8bpp.png": harbour_logo(True),
+        "harbour-tab.ico": harbour_icon(),
+        "broken-background-16bit.png": rgb_png(draw_scene(160, 150), 16),
+        "broken-background-8bpp.png": rgb_png(draw_scene(230, 100), 8),
+        "broken-logo-big.png": big,
+        "broken-tab.ico": big,
+    }
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "art"))
+    ap.add_argument("--sample-skin", metavar="DIR")
     args = ap.parse_args()
+    if args.sample_skin:
+        args.out = args.sample_skin
     os.makedirs(args.out, exist_ok=True)
-    for name, data in sorted(build().items()):
+    for name, data in sorted((sample_skin() if args.sample_skin else build()).items()):
         with open(os.path.join(args.out, name), "wb") as f:
             f.write(data)
     return 0

@@ -24,5 +24,11 @@ allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|version|ole3
 while read -r imp; do
     if ! grep -qiE "$allowed" <<<"$imp"; then echo "non-system import: $imp"; fail=1; fi
 done < <(grep -oP 'DLL Name: \K\S+' <<<"$dump")
-[ $fail = 0 ] && echo "QXTINTRA.dll: PE32 i386, 5 exports with ordinals 5-9, system imports only"
+# No thread emulation: a thread-safe guard (a function-local static with a
+# dynamic initialiser) pulls the runtime's pthread layer in, whose per-thread
+# records (an event, a thread handle, heap blocks) outlive the library after
+# FreeLibrary. Its kernel imports give it away.
+threading=$(grep -oE '\b(CreateEventA|CreateSemaphoreA|DuplicateHandle|TlsAlloc|_beginthreadex)\b' <<<"$dump" | sort -u)
+[ -z "$threading" ] || { echo "thread emulation linked in:" $threading; fail=1; }
+[ $fail = 0 ] && echo "QXTINTRA.dll: PE32 i386, 5 exports with ordinals 5-9, system imports only, no thread emulation"
 exit $fail

@@ -86,7 +86,9 @@ DWORD ReadSkinSettings(HKEY key, DWORD defaultOverride)
     return ReadRegBool(key, "SkinOverride", defaultOverride);
 }
 
-void CheckRegFlags()
+void CheckRegFlags() { CheckRegFlagsObserved(nullptr, nullptr); }
+
+void CheckRegFlagsObserved(SkinKeyObserver observer, void* context)
 {
     if (g_dwChipFamily == CHIP_FAMILY_KP) {
         lstrcpyA(szQxKeyName, kKpKeyName);
@@ -99,17 +101,21 @@ void CheckRegFlags()
 
     // Every existing key is opened, but once one has claimed the last word
     // the keys after it are not read.
+    const LPCSTR paths[] = { szQxKeyName, szQxUtilKeyName, szQxByChipKey };
     DWORD skinOverride = 0;
-    if (qx::RegKey key = OpenSkinKey(szQxKeyName))
-        skinOverride = ReadSkinSettings(key.get(), 0);
-    if (qx::RegKey key = OpenSkinKey(szQxUtilKeyName)) {
-        QxTrace("CheckRegFlags: trying to open the szQxUtilKeyName=%s key\n", szQxUtilKeyName);
-        if (!skinOverride)
-            skinOverride = ReadSkinSettings(key.get(), 0);
-    }
-    if (qx::RegKey key = OpenSkinKey(szQxByChipKey)) {
-        if (!skinOverride)
-            ReadSkinSettings(key.get(), 0);
+    for (int i = 0; i < 3; ++i) {
+        DWORD outcome = QX_SKINKEY_ABSENT;
+        if (qx::RegKey key = OpenSkinKey(paths[i])) {
+            if (i == 1)
+                QxTrace("CheckRegFlags: trying to open the szQxUtilKeyName=%s key\n", szQxUtilKeyName);
+            outcome = QX_SKINKEY_OVERRIDDEN;
+            if (!skinOverride) {
+                skinOverride = ReadSkinSettings(key.get(), 0);
+                outcome = QX_SKINKEY_READ;
+            }
+        }
+        if (observer)
+            observer(i, paths[i], outcome, context);
     }
 }
 

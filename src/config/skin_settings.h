@@ -52,6 +52,13 @@ extern DWORD gdwColorDepth;
 // three keys. Needs g_dwChipFamily and szQxByChipKey, so runs after
 // CheckSupport and InitRegKeyVars.
 void CheckRegFlags();
+// The same, telling `observer` after each of the three keys (0 the maker's,
+// 1 the utility's, 2 the driver instance's) whether it could not be opened,
+// was read, or was left unread because an earlier key's "SkinOverride" was
+// on. For tools that explain a skin to its maker; the page passes none.
+enum : DWORD { QX_SKINKEY_ABSENT = 0, QX_SKINKEY_READ = 1, QX_SKINKEY_OVERRIDDEN = 2 };
+typedef void (*SkinKeyObserver)(int index, LPCSTR keyPath, DWORD outcome, void* context);
+void CheckRegFlagsObserved(SkinKeyObserver observer, void* context);
 // Reads every skin setting the open key holds; returns the key's
 // "SkinOverride" flag, or defaultOverride when it has none.
 DWORD ReadSkinSettings(HKEY key, DWORD defaultOverride);

@@ -15,6 +15,8 @@ BOOL SetDisplayDeviceName(LPCSTR deviceName)
     return TRUE;
 }
 
+void SelectPrimaryDisplay() { g_szDisplayDevice[0] = '\0'; }
+
 HDC CreateDisplayDC()
 {
     if (g_szDisplayDevice[0])

@@ -68,6 +68,8 @@ extern BOOL g_bUtilSupported;
 extern BOOL g_bTintraSupported;
 
 BOOL SetDisplayDeviceName(LPCSTR deviceName);
+// Back to the primary display, whatever device an earlier request named.
+void SelectPrimaryDisplay();
 HDC CreateDisplayDC();
 int CallDriverEscape(int escape, int cbIn, const void* in, int cbOut, void* out);
 

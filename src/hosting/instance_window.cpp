@@ -44,6 +44,11 @@ void CreateInstanceWindow()
 
     g_hInstanceWnd = CreateWindowExA(0, QX_INSTANCE_CLASS, QX_UTILITY_NAME, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, g_hInstance, nullptr);
+    // DestroyInstanceWindow unregisters the class only together with a
+    // window; without one the class must not outlive this call (nor the
+    // module, which a shell may unload at any time).
+    if (!g_hInstanceWnd)
+        UnregisterClassA(QX_INSTANCE_CLASS, g_hInstance);
 }
 
 void DestroyInstanceWindow()

@@ -14,6 +14,7 @@
 
 #include "common/raii.h"
 #include "config/localization.h"
+#include "driver/escape.h"
 #include "hosting/module.h"
 #include "resource.h"
 
@@ -308,6 +309,10 @@ HRESULT STDMETHODCALLTYPE Sheet_AddPages(PropSheetExtInterface* sheet, LPFNSVADD
 {
     ShellPropSheetExt* self = FromSheet(sheet);
     ReadDeviceName(self->pDataObj, self->szDevice);
+    // Each request of the shell stands alone: one that names no device is
+    // for the primary display, not for the device of an earlier request in
+    // this process. (The host utility's road keeps the last named device.)
+    SelectPrimaryDisplay();
     // The shell's page marks its running copy (and warns about another one)
     // before it is even shown.
     if (!StartUpForDevice(self->szDevice, TRUE))

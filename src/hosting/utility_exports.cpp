@@ -36,6 +36,12 @@ BOOL StartUpForDevice(LPCSTR deviceName, BOOL markRunningCopy)
     // value, no configuration file, no language.
     if (!CheckSupport())
         return FALSE;
+    // The page's pictures need "QxUtlBmp". The library entry registers it
+    // once per load, but QxUtilityUnInit unregisters it, and a host utility
+    // that closes its sheet and initialises again in the same load would get
+    // a page without pictures. Registering again here makes every start-up
+    // find the class; while it still exists the call fails harmlessly.
+    RegisterPictureClass(g_hInstance);
     if (markRunningCopy)
         CreateInstanceWindow();
     // The driver's key first: the skin settings read beside it.

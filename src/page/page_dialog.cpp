@@ -11,6 +11,7 @@
 #include "config/skin_settings.h"
 #include "config/system_services.h"
 #include "controls/picture_control.h"
+#include "controls/skin_button.h"
 #include "driver/chip_family.h"
 #include "driver/escape.h"
 #include "hosting/module.h"
@@ -110,6 +111,22 @@ void FitGroupBoxToReference(HWND page)
     GetWindowRect(group, &rGroup);
     SetWindowPos(group, HWND_BOTTOM, rGroup.left - rPage.left, rGroup.top - rPage.top,
         (rPicture.right - rPicture.left) + 8, rGroup.bottom - rGroup.top, SWP_NOOWNERZORDER | SWP_SHOWWINDOW);
+}
+
+// The "Original image" frame: a bevelled frame with a caption band in the
+// page's own blue-grey light and shadow.
+void SkinGroupBox(HWND page)
+{
+    SkinButtonDesc skin = {};
+    skin.flags = SKIN_FRAMESTYLE | SKIN_COLORS | SKIN_CORNERMAX | SKIN_GRADIENTSTEPS | SKIN_FRAMEWIDTH;
+    skin.frameStyle = 1;
+    skin.frameWidth = 4;
+    skin.cornerPercent = 25;  // not taken: SKIN_CORNERPERCENT is not among the flags
+    skin.cornerMax = 20;
+    skin.lightColor = RGB(248, 252, 255);
+    skin.shadowColor = RGB(136, 144, 152);
+    skin.gradientSteps = 16;
+    ApplyButtonSkin(GetDlgItem(page, IDC_ORIGINALGRPBOX), &skin);
 }
 
 void ForwardToPictures(HWND page, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -332,7 +349,7 @@ void InitQxTintraPage(HWND page)
     // English).
     SetUpPictureControls(page);
     InitLogoBitmap(page);
-    // Not yet here: the skin of the group box (ApplyButtonSkin).
+    SkinGroupBox(page);
 
     gdwLastEffectApplied = gdwCurEffect;
     gdwSavedEffect = gdwCurEffect;

@@ -414,9 +414,28 @@ INT_PTR OnMain_WM_DISPLAYCHANGE(HWND page, WPARAM wParam, LPARAM lParam)
         UpdateLogoForDepth(page);
     const WPARAM frame = gdwColorDepth > 8 ? IDB_PREVIEW_FRAME : IDB_PREVIEW_FRAME_8BPP;
     SendDlgItemMessageA(page, IDC_EFFECT_PREVIEW, BMPM_SETIMAGE, frame, 0);
-    if (!g_bHideLogo)
-        PostMessageA(GetDlgItem(page, LogoControlId()), WM_DISPLAYCHANGE, wParam, lParam);
+    // The "Classic" logo has no control in this module's templates; a post to
+    // a null window would land in the thread's queue instead.
+    HWND logo = g_bHideLogo ? nullptr : GetDlgItem(page, LogoControlId());
+    if (logo)
+        PostMessageA(logo, WM_DISPLAYCHANGE, wParam, lParam);
     return TRUE;
+}
+
+void PaintTabBodyUnder(HWND child, HDC dc)
+{
+    HWND tabControl = GetParent(child);
+    if (!tabControl || !dc)
+        return;
+    // What the tab control would paint itself, in the dialog's coordinates:
+    // its background, then its client area.
+    POINT origin = { 0, 0 };
+    MapWindowPoints(child, tabControl, &origin, 1);
+    POINT previous;
+    OffsetViewportOrgEx(dc, -origin.x, -origin.y, &previous);
+    SendMessageA(tabControl, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    SendMessageA(tabControl, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    SetViewportOrgEx(dc, previous.x, previous.y, nullptr);
 }
 
 BOOL OnMain_LogoCommand(HWND page, int controlId)

@@ -47,6 +47,11 @@ BOOL PaintBackground(HDC dc, HWND window, HBITMAP* slot, BOOL* stretched, BOOL f
 // One item of the owner-drawn tab control: light grey with its label, and a
 // grey gradient under the label of the selected item.
 void PaintTabItem(const DRAWITEMSTRUCT* dis);
+// Paints the body of the tab control under one of its tab dialogs into the
+// dialog's DC, so that a control redrawn through the dialog (the skinned
+// radio buttons) is composed over the body rather than over its own old
+// pixels.
+void PaintTabBodyUnder(HWND child, HDC dc);
 // Hides the logo, or gives it the link's hand cursor and tooltip when there
 // is a home page, and its OEM picture when there is one.
 void InitLogoBitmap(HWND page);

@@ -5,8 +5,11 @@
 #include <commctrl.h>
 
 #include "common/trace.h"
+#include "controls/skin_button.h"
 #include "driver/escape.h"
+#include "hosting/module.h"
 #include "page/effect_model.h"
+#include "page/page_paint.h"
 #include "resource.h"
 
 namespace {
@@ -74,13 +77,20 @@ DWORD TrackbarPosition(HWND trackbar)
     return static_cast<DWORD>(SendMessageA(trackbar, TBM_GETPOS, 0, 0));
 }
 
+// The radio buttons of both tabs draw their check marks from one strip,
+// loaded by the first tab and deleted with the page (the buttons never
+// delete a bitmap they were handed).
 void SkinRadioButtons(HWND child, int tab)
 {
-    // Not yet here: each radio button of the tab skinned with ApplyButtonSkin
-    // (bitmap skin, flags 0x80000000, the radio-button strip IDB_RADIO_STRIP
-    // loaded once with LoadBitmapA and shared by both tabs).
-    (void)child;
-    (void)tab;
+    if (!g_hRadioCheckBmp)
+        g_hRadioCheckBmp = LoadBitmapA(g_hInstance, MAKEINTRESOURCEA(IDB_RADIO_STRIP));
+    const TabInfo* info = GetTabInfo(tab);
+    for (int k = 0; info && k < info->rowCount; ++k) {
+        SkinButtonDesc skin = {};
+        skin.flags = SKIN_BITMAP;
+        skin.bitmap = g_hRadioCheckBmp;
+        ApplyButtonSkin(GetDlgItem(child, info->rows[k].radioId), &skin);
+    }
 }
 
 void OnInitTabDialog(HWND child, int tab)
@@ -176,10 +186,11 @@ INT_PTR TabDialogProc(int tab, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         OnSliderMoved(hwnd, reinterpret_cast<HWND>(lParam));
         return TRUE;
     case WM_ERASEBKGND:
-        // The tab dialog paints no background of its own; a pending resume
-        // repaint redraws just this dialog.
+        // The tab dialog has no background of its own: the tab control's
+        // body shows through. A pending resume repaint redraws just this dialog.
         if (TakeRepaintAfterResume())
             PostMessageA(hwnd, WSU_MONITOR, WSU_MONITOR_WHOLE, 0);
+        PaintTabBodyUnder(hwnd, reinterpret_cast<HDC>(wParam));
         return TRUE;
     case WM_HELP:
     case WM_CONTEXTMENU:

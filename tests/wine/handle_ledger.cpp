@@ -1,10 +1,13 @@
 #include "handle_ledger.h"
 
+#include <memory>
 #include <mutex>
 #include <set>
+#include <string>
+#include <tuple>
 #include <utility>
+#include <vector>
 
-#include "iat_patch.h"
 #include "qxtest.h"
 
 namespace qxtest {
@@ -15,6 +18,8 @@ enum Kind { kGdi, kUser, kHandle, kHeap, kKinds };
 
 std::mutex g_lock;
 std::set<std::pair<int, const void*>> g_live;
+std::set<HWND> g_windows;
+std::set<std::pair<HINSTANCE, std::string>> g_classes;
 
 void Add(Kind kind, const void* h)
 {
@@ -30,191 +35,204 @@ void Remove(Kind kind, const void* h)
     g_live.erase({ kind, h });
 }
 
-// One hook per imported function: the fake, and the address it passes on to.
-#define QX_LEDGER_CREATOR(dll, name, kind, RET, PARAMS, ARGS) \
-    decltype(&::name) o_##name; \
-    RET WINAPI f_##name PARAMS \
-    { \
-        RET h = o_##name ARGS; \
-        Add(kind, reinterpret_cast<const void*>(h)); \
-        return h; \
-    }
-#define QX_LEDGER_DESTROYER(dll, name, kind, RET, PARAMS, ARGS, HANDLE_ARG) \
-    decltype(&::name) o_##name; \
-    RET WINAPI f_##name PARAMS \
-    { \
-        Remove(kind, reinterpret_cast<const void*>(HANDLE_ARG)); \
-        return o_##name ARGS; \
-    }
-
-QX_LEDGER_CREATOR(gdi32, CreateCompatibleDC, kGdi, HDC, (HDC a), (a))
-QX_LEDGER_CREATOR(gdi32, CreateCompatibleBitmap, kGdi, HBITMAP, (HDC a, int b, int c), (a, b, c))
-QX_LEDGER_CREATOR(gdi32, CreateBitmap, kGdi, HBITMAP, (int a, int b, UINT c, UINT d, const void* e), (a, b, c, d, e))
-QX_LEDGER_CREATOR(gdi32, CreateBitmapIndirect, kGdi, HBITMAP, (const BITMAP* a), (a))
-QX_LEDGER_CREATOR(gdi32, CreateDIBSection, kGdi, HBITMAP,
-    (HDC a, const BITMAPINFO* b, UINT c, void** d, HANDLE e, DWORD f), (a, b, c, d, e, f))
-QX_LEDGER_CREATOR(gdi32, CreateDIBitmap, kGdi, HBITMAP,
-    (HDC a, const BITMAPINFOHEADER* b, DWORD c, const void* d, const BITMAPINFO* e, UINT f), (a, b, c, d, e, f))
-QX_LEDGER_CREATOR(gdi32, CreateSolidBrush, kGdi, HBRUSH, (COLORREF a), (a))
-QX_LEDGER_CREATOR(gdi32, CreatePatternBrush, kGdi, HBRUSH, (HBITMAP a), (a))
-QX_LEDGER_CREATOR(gdi32, CreateBrushIndirect, kGdi, HBRUSH, (const LOGBRUSH* a), (a))
-QX_LEDGER_CREATOR(gdi32, CreateHatchBrush, kGdi, HBRUSH, (int a, COLORREF b), (a, b))
-QX_LEDGER_CREATOR(gdi32, CreatePen, kGdi, HPEN, (int a, int b, COLORREF c), (a, b, c))
-QX_LEDGER_CREATOR(gdi32, CreatePenIndirect, kGdi, HPEN, (const LOGPEN* a), (a))
-QX_LEDGER_CREATOR(gdi32, CreateFontIndirectA, kGdi, HFONT, (const LOGFONTA* a), (a))
-QX_LEDGER_CREATOR(gdi32, CreatePalette, kGdi, HPALETTE, (const LOGPALETTE* a), (a))
-QX_LEDGER_CREATOR(gdi32, CreateHalftonePalette, kGdi, HPALETTE, (HDC a), (a))
-QX_LEDGER_CREATOR(gdi32, CreateRectRgn, kGdi, HRGN, (int a, int b, int c, int d), (a, b, c, d))
-QX_LEDGER_CREATOR(gdi32, CreateRectRgnIndirect, kGdi, HRGN, (const RECT* a), (a))
-QX_LEDGER_CREATOR(gdi32, CreateEllipticRgn, kGdi, HRGN, (int a, int b, int c, int d), (a, b, c, d))
-QX_LEDGER_CREATOR(gdi32, CreateRoundRectRgn, kGdi, HRGN, (int a, int b, int c, int d, int e, int f), (a, b, c, d, e, f))
-QX_LEDGER_DESTROYER(gdi32, DeleteObject, kGdi, BOOL, (HGDIOBJ a), (a), a)
-QX_LEDGER_DESTROYER(gdi32, DeleteDC, kGdi, BOOL, (HDC a), (a), a)
-
-QX_LEDGER_CREATOR(user32, GetDC, kGdi, HDC, (HWND a), (a))
-QX_LEDGER_CREATOR(user32, GetWindowDC, kGdi, HDC, (HWND a), (a))
-QX_LEDGER_CREATOR(user32, GetDCEx, kGdi, HDC, (HWND a, HRGN b, DWORD c), (a, b, c))
-QX_LEDGER_DESTROYER(user32, ReleaseDC, kGdi, int, (HWND a, HDC b), (a, b), b)
-QX_LEDGER_CREATOR(user32, LoadBitmapA, kGdi, HBITMAP, (HINSTANCE a, LPCSTR b), (a, b))
-QX_LEDGER_CREATOR(user32, CreateIconIndirect, kUser, HICON, (PICONINFO a), (a))
-QX_LEDGER_DESTROYER(user32, DestroyIcon, kUser, BOOL, (HICON a), (a), a)
-QX_LEDGER_DESTROYER(user32, DestroyCursor, kUser, BOOL, (HCURSOR a), (a), a)
-
-// Shared images belong to the system; bitmaps are GDI objects, icons and
-// cursors user objects.
-decltype(&::LoadImageA) o_LoadImageA;
-HANDLE WINAPI f_LoadImageA(HINSTANCE a, LPCSTR b, UINT type, int c, int d, UINT flags)
+// The ledger's recorders stay for the life of the process, on both modules;
+// a ModuleLedger's (g_keep set) go with it, on its module only.
+HMODULE g_only;
+std::vector<std::shared_ptr<void>>* g_keep;
+template <typename Fn> Recorder<Fn>& Permanent(const char* name)
 {
-    HANDLE h = o_LoadImageA(a, b, type, c, d, flags);
-    if (!(flags & LR_SHARED))
-        Add(type == IMAGE_BITMAP ? kGdi : kUser, h);
-    return h;
+    auto* recorder = new Recorder<Fn>(name, g_only);
+    if (g_keep)
+        g_keep->emplace_back(recorder);
+    return *recorder;
 }
 
-decltype(&::CopyImage) o_CopyImage;
-HANDLE WINAPI f_CopyImage(HANDLE a, UINT type, int c, int d, UINT flags)
+template <typename Fn> void Creator(const char* name, Kind kind)
 {
-    HANDLE h = o_CopyImage(a, type, c, d, flags);
-    if (h != a)  // LR_COPYRETURNORG may hand the original back
-        Add(type == IMAGE_BITMAP ? kGdi : kUser, h);
-    return h;
+    Permanent<Fn>(name).observe = [kind](auto result, auto...) { Add(kind, (const void*)result); };
 }
 
-QX_LEDGER_CREATOR(kernel32, CreateFileA, kHandle, HANDLE,
-    (LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g), (a, b, c, d, e, f, g))
-QX_LEDGER_CREATOR(kernel32, CreateFileMappingA, kHandle, HANDLE,
-    (HANDLE a, LPSECURITY_ATTRIBUTES b, DWORD c, DWORD d, DWORD e, LPCSTR f), (a, b, c, d, e, f))
-QX_LEDGER_CREATOR(kernel32, MapViewOfFile, kHandle, LPVOID, (HANDLE a, DWORD b, DWORD c, DWORD d, SIZE_T e),
-    (a, b, c, d, e))
-QX_LEDGER_DESTROYER(kernel32, UnmapViewOfFile, kHandle, BOOL, (LPCVOID a), (a), a)
-QX_LEDGER_CREATOR(kernel32, FindFirstFileA, kHandle, HANDLE, (LPCSTR a, LPWIN32_FIND_DATAA b), (a, b))
-QX_LEDGER_DESTROYER(kernel32, FindClose, kHandle, BOOL, (HANDLE a), (a), a)
-QX_LEDGER_DESTROYER(kernel32, CloseHandle, kHandle, BOOL, (HANDLE a), (a), a)
-QX_LEDGER_DESTROYER(kernel32, HeapFree, kHeap, BOOL, (HANDLE a, DWORD b, LPVOID c), (a, b, c), c)
-
-decltype(&::HeapAlloc) o_HeapAlloc;
-LPVOID WINAPI f_HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes)
+// Argument I of the destroyer names what is gone.
+template <typename Fn, size_t I = 0> void Destroyer(const char* name, Kind kind)
 {
-    LPVOID p = o_HeapAlloc(heap, flags, bytes);
-    Add(kHeap, p);
-    return p;
+    Permanent<Fn>(name).observe = [kind](auto, auto... args) { Remove(kind, (const void*)std::get<I>(std::tie(args...))); };
 }
 
-decltype(&::HeapReAlloc) o_HeapReAlloc;
-LPVOID WINAPI f_HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes)
+template <typename Fn> void Window(const char* name)
 {
-    LPVOID p = o_HeapReAlloc(heap, flags, block, bytes);
-    if (p) {
-        Remove(kHeap, block);
-        Add(kHeap, p);
-    }
-    return p;
+    Permanent<Fn>(name).observe = [](HWND window, auto...) {
+        if (window)
+            g_windows.insert(window);
+    };
 }
 
-// Registry keys come back through an out parameter.
-decltype(&::RegOpenKeyExA) o_RegOpenKeyExA;
-LONG WINAPI f_RegOpenKeyExA(HKEY a, LPCSTR b, DWORD c, REGSAM d, PHKEY out)
+void Class(HINSTANCE instance, LPCSTR name)
 {
-    LONG r = o_RegOpenKeyExA(a, b, c, d, out);
-    if (r == ERROR_SUCCESS && out)
-        Add(kHandle, *out);
-    return r;
+    g_classes.insert({ instance, IS_INTRESOURCE(name) ? "#" + std::to_string(LOWORD(name)) : std::string(name) });
 }
-decltype(&::RegCreateKeyExA) o_RegCreateKeyExA;
-LONG WINAPI f_RegCreateKeyExA(HKEY a, LPCSTR b, DWORD c, LPSTR d, DWORD e, REGSAM f, LPSECURITY_ATTRIBUTES g,
-    PHKEY out, LPDWORD h)
+
+#define QX_CREATOR(fn, kind) Creator<decltype(&::fn)>(#fn, kind)
+#define QX_DESTROYER(fn, kind) Destroyer<decltype(&::fn)>(#fn, kind)
+
+void InstallCounters()
 {
-    LONG r = o_RegCreateKeyExA(a, b, c, d, e, f, g, out, h);
-    if (r == ERROR_SUCCESS && out)
-        Add(kHandle, *out);
-    return r;
-}
-QX_LEDGER_DESTROYER(advapi32, RegCloseKey, kHandle, LONG, (HKEY a), (a), a)
+    QX_CREATOR(CreateCompatibleDC, kGdi);
+    QX_CREATOR(CreateCompatibleBitmap, kGdi);
+    QX_CREATOR(CreateBitmap, kGdi);
+    QX_CREATOR(CreateBitmapIndirect, kGdi);
+    QX_CREATOR(CreateDIBSection, kGdi);
+    QX_CREATOR(CreateDIBitmap, kGdi);
+    QX_CREATOR(CreateSolidBrush, kGdi);
+    QX_CREATOR(CreatePatternBrush, kGdi);
+    QX_CREATOR(CreateBrushIndirect, kGdi);
+    QX_CREATOR(CreateHatchBrush, kGdi);
+    QX_CREATOR(CreatePen, kGdi);
+    QX_CREATOR(CreatePenIndirect, kGdi);
+    QX_CREATOR(CreateFontIndirectA, kGdi);
+    QX_CREATOR(CreatePalette, kGdi);
+    QX_CREATOR(CreateHalftonePalette, kGdi);
+    QX_CREATOR(CreateRectRgn, kGdi);
+    QX_CREATOR(CreateRectRgnIndirect, kGdi);
+    QX_CREATOR(CreateEllipticRgn, kGdi);
+    QX_CREATOR(CreateRoundRectRgn, kGdi);
+    QX_CREATOR(CreatePolygonRgn, kGdi);
+    QX_CREATOR(GetDC, kGdi);
+    QX_CREATOR(GetWindowDC, kGdi);
+    QX_CREATOR(GetDCEx, kGdi);
+    QX_CREATOR(LoadBitmapA, kGdi);
+    QX_DESTROYER(DeleteObject, kGdi);
+    QX_DESTROYER(DeleteDC, kGdi);
+    Destroyer<decltype(&::ReleaseDC), 1>("ReleaseDC", kGdi);
+    QX_CREATOR(CreateIconIndirect, kUser);
+    QX_DESTROYER(DestroyIcon, kUser);
+    QX_DESTROYER(DestroyCursor, kUser);
+    // Shared images belong to the system; bitmaps are GDI objects, icons and
+    // cursors user objects. CopyImage may hand the original back.
+    Permanent<decltype(&::LoadImageA)>("LoadImageA").observe = [](HANDLE h, HINSTANCE, LPCSTR, UINT type, int, int, UINT flags) {
+        if (!(flags & LR_SHARED))
+            Add(type == IMAGE_BITMAP ? kGdi : kUser, h);
+    };
+    Permanent<decltype(&::CopyImage)>("CopyImage").observe = [](HANDLE h, HANDLE original, UINT type, int, int, UINT) {
+        if (h != original)
+            Add(type == IMAGE_BITMAP ? kGdi : kUser, h);
+    };
 
-struct Hook {
-    const char* dll;
-    const char* name;
-    void* fake;
-    void** original;
-};
+    QX_CREATOR(CreateFileA, kHandle);
+    QX_CREATOR(CreateFileMappingA, kHandle);
+    QX_CREATOR(MapViewOfFile, kHandle);
+    QX_CREATOR(FindFirstFileA, kHandle);
+    QX_DESTROYER(UnmapViewOfFile, kHandle);
+    QX_DESTROYER(FindClose, kHandle);
+    QX_DESTROYER(CloseHandle, kHandle);
+    // Registry keys come back through an out parameter.
+    Permanent<decltype(&::RegOpenKeyExA)>("RegOpenKeyExA").observe = [](LONG rc, HKEY, LPCSTR, DWORD, REGSAM, PHKEY out) {
+        if (rc == ERROR_SUCCESS && out)
+            Add(kHandle, *out);
+    };
+    Permanent<decltype(&::RegCreateKeyExA)>("RegCreateKeyExA").observe =
+        [](LONG rc, HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY out, LPDWORD) {
+            if (rc == ERROR_SUCCESS && out)
+                Add(kHandle, *out);
+        };
+    QX_DESTROYER(RegCloseKey, kHandle);
 
-#define QX_HOOK(dll, name) { #dll ".dll", #name, reinterpret_cast<void*>(&f_##name), reinterpret_cast<void**>(&o_##name) }
-const Hook kHooks[] = {
-    QX_HOOK(gdi32, CreateCompatibleDC), QX_HOOK(gdi32, CreateCompatibleBitmap), QX_HOOK(gdi32, CreateBitmap),
-    QX_HOOK(gdi32, CreateBitmapIndirect), QX_HOOK(gdi32, CreateDIBSection), QX_HOOK(gdi32, CreateDIBitmap),
-    QX_HOOK(gdi32, CreateSolidBrush), QX_HOOK(gdi32, CreatePatternBrush), QX_HOOK(gdi32, CreateBrushIndirect),
-    QX_HOOK(gdi32, CreateHatchBrush), QX_HOOK(gdi32, CreatePen), QX_HOOK(gdi32, CreatePenIndirect),
-    QX_HOOK(gdi32, CreateFontIndirectA), QX_HOOK(gdi32, CreatePalette), QX_HOOK(gdi32, CreateHalftonePalette),
-    QX_HOOK(gdi32, CreateRectRgn), QX_HOOK(gdi32, CreateRectRgnIndirect), QX_HOOK(gdi32, CreateEllipticRgn),
-    QX_HOOK(gdi32, CreateRoundRectRgn), QX_HOOK(gdi32, DeleteObject), QX_HOOK(gdi32, DeleteDC),
-    QX_HOOK(user32, GetDC), QX_HOOK(user32, GetWindowDC), QX_HOOK(user32, GetDCEx), QX_HOOK(user32, ReleaseDC),
-    QX_HOOK(user32, LoadBitmapA), QX_HOOK(user32, CreateIconIndirect), QX_HOOK(user32, DestroyIcon),
-    QX_HOOK(user32, DestroyCursor), QX_HOOK(user32, LoadImageA), QX_HOOK(user32, CopyImage),
-    QX_HOOK(kernel32, CreateFileA), QX_HOOK(kernel32, CreateFileMappingA), QX_HOOK(kernel32, MapViewOfFile),
-    QX_HOOK(kernel32, UnmapViewOfFile), QX_HOOK(kernel32, FindFirstFileA), QX_HOOK(kernel32, FindClose),
-    QX_HOOK(kernel32, CloseHandle), QX_HOOK(kernel32, HeapAlloc), QX_HOOK(kernel32, HeapReAlloc),
-    QX_HOOK(kernel32, HeapFree),
-    QX_HOOK(advapi32, RegOpenKeyExA), QX_HOOK(advapi32, RegCreateKeyExA), QX_HOOK(advapi32, RegCloseKey),
-};
-
-void InstallOnce()
-{
-    static bool installed = false;
-    if (installed)
-        return;
-    installed = true;
-    for (HMODULE module : { ProgramModule(), BuiltDll() }) {
-        if (!module)
-            continue;
-        for (const Hook& hook : kHooks) {
-            void* previous = sim::PatchImport(module, hook.dll, hook.name, hook.fake);
-            // Both modules held the same address before (the real function,
-            // or the simulated driver's stand-in for it).
-            if (previous && !*hook.original)
-                *hook.original = previous;
-            if (!previous)
-                continue;
-            if (!*hook.original) {
-                // The other module imports it but this one did not: pass on to
-                // the real function by name.
-                *hook.original = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(hook.dll), hook.name));
-            }
+    QX_CREATOR(HeapAlloc, kHeap);
+    Destroyer<decltype(&::HeapFree), 2>("HeapFree", kHeap);
+    Permanent<decltype(&::HeapReAlloc)>("HeapReAlloc").observe = [](LPVOID p, HANDLE, DWORD, LPVOID block, SIZE_T) {
+        if (p) {
+            Remove(kHeap, block);
+            Add(kHeap, p);
         }
-    }
-    // A function neither module imports keeps a null original and is never
-    // called; one only the DLL imports got its original above.
+    };
+
+    Window<decltype(&::CreateWindowExA)>("CreateWindowExA");
+    Window<decltype(&::CreateDialogParamA)>("CreateDialogParamA");
+    Window<decltype(&::CreateDialogIndirectParamA)>("CreateDialogIndirectParamA");
+    Permanent<decltype(&::RegisterClassA)>("RegisterClassA").observe = [](ATOM atom, const WNDCLASSA* wc) {
+        if (atom)
+            Class(wc->hInstance, wc->lpszClassName);
+    };
+    Permanent<decltype(&::RegisterClassExA)>("RegisterClassExA").observe = [](ATOM atom, const WNDCLASSEXA* wc) {
+        if (atom)
+            Class(wc->hInstance, wc->lpszClassName);
+    };
+}
+
+// The C runtime's free has no result to record; one at a time is patched.
+decltype(&::free) g_nextFree;
+void CountedFree(void* block)
+{
+    Remove(kHeap, block);
+    g_nextFree(block);
 }
 
 } // namespace
 
-LedgerCounts LiveLedgerCounts()
+void InstallLedger()
 {
-    InstallOnce();
+    static bool installed = false;
+    if (!installed)
+        InstallCounters();
+    installed = true;
+}
+
+ModuleLedger::ModuleLedger(HMODULE module) : module_(module)
+{
+    g_only = module;
+    g_keep = &recorders_;
+    InstallCounters();
+    // What a C runtime or thread emulation linked into the module makes.
+    QX_CREATOR(CreateEventA, kHandle);
+    QX_CREATOR(CreateSemaphoreA, kHandle);
+    Permanent<decltype(&::DuplicateHandle)>("DuplicateHandle").observe =
+        [](BOOL ok, HANDLE, HANDLE, HANDLE, LPHANDLE out, DWORD, BOOL, DWORD) {
+            if (ok && out)
+                Add(kHandle, *out);
+        };
+    QX_CREATOR(LocalAlloc, kHeap);
+    QX_DESTROYER(LocalFree, kHeap);
+    QX_CREATOR(malloc, kHeap);
+    QX_CREATOR(calloc, kHeap);
+    Permanent<decltype(&::realloc)>("realloc").observe = [](void* p, void* block, size_t) {
+        if (p) {
+            Remove(kHeap, block);
+            Add(kHeap, p);
+        }
+    };
+    g_nextFree = reinterpret_cast<decltype(&::free)>(sim::PatchImport(module, nullptr, "free", reinterpret_cast<void*>(&CountedFree)));
+    g_only = nullptr;
+    g_keep = nullptr;
+}
+
+ModuleLedger::~ModuleLedger()
+{
+    if (g_nextFree)
+        sim::PatchImport(module_, nullptr, "free", reinterpret_cast<void*>(g_nextFree));
+    g_nextFree = nullptr;
+}
+
+ResourceCounts CurrentCounts()
+{
+    InstallLedger();
     std::lock_guard<std::mutex> guard(g_lock);
-    long counts[kKinds] = {};
+    DWORD counts[kKinds] = {};
     for (const auto& entry : g_live)
         ++counts[entry.first];
-    return { counts[kGdi], counts[kUser], counts[kHandle], counts[kHeap] };
+    ResourceCounts c = { counts[kGdi], counts[kUser], counts[kHandle], counts[kHeap] };
+    for (auto it = g_windows.begin(); it != g_windows.end();)
+        it = IsWindow(*it) ? (++c.windows, ++it) : g_windows.erase(it);
+    for (const auto& [instance, name] : g_classes) {
+        WNDCLASSEXA wc = { sizeof wc };
+        LPCSTR id = name[0] == '#' ? MAKEINTRESOURCEA(atoi(name.c_str() + 1)) : name.c_str();
+        c.classes += GetClassInfoExA(instance, id, &wc) ? 1 : 0;
+    }
+    return c;
+}
+
+void PrintTo(const ResourceCounts& c, std::ostream* os)
+{
+    *os << "{gdi " << c.gdi << ", user " << c.user << ", handles " << c.handles << ", heap " << c.heap << ", windows "
+        << c.windows << ", classes " << c.classes << "}";
 }
 
 } // namespace qxtest

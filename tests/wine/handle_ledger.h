@@ -1,23 +1,32 @@
-// Wine answers GetGuiResources and GetProcessHandleCount with 0, so leak
-// checks cannot ask the system. The ledger patches the import tables of the
-// test program (which holds the module's code) and of the built DLL: every
-// creator of a GDI object, DC, icon, kernel handle, registry key or heap
-// block records what it returned, and every destroyer crosses it off.
-// Calls are passed on to whatever the slot held before, so the simulated
-// driver and per-test fault injections keep working underneath.
+// The leak ledger: permanent recorders on every creator and destroyer of the
+// objects qxtest::ResourceCounts counts, in both modules (see qxtest.h).
 #pragma once
 #include <windows.h>
 
+#include <memory>
+#include <vector>
+
 namespace qxtest {
 
-struct LedgerCounts {
-    long gdi;       // GDI objects and DCs (created, selected-in or from GetDC)
-    long user;      // icons and cursors made by the module
-    long handles;   // kernel handles, mapped views, find handles, registry keys
-    long heap;      // HeapAlloc blocks
-};
+// Installs the ledger once, over whatever the slots hold (the simulated
+// driver's DeleteDC included); later recorders stack above it.
+void InstallLedger();
 
-// Installs the ledger into both modules (once) and returns the live counts.
-LedgerCounts LiveLedgerCounts();
+// The same ledger on one more module (a copy of the DLL a test loads and
+// unloads) while it lives, counting besides what a C runtime or thread
+// emulation linked into that module makes: events, semaphores, duplicated
+// handles, local and C runtime heap blocks. (Not on the test program, whose
+// own C++ runtime allocates all the time.)
+class ModuleLedger {
+public:
+    explicit ModuleLedger(HMODULE module);
+    ~ModuleLedger();
+    ModuleLedger(const ModuleLedger&) = delete;
+    ModuleLedger& operator=(const ModuleLedger&) = delete;
+
+private:
+    HMODULE module_;
+    std::vector<std::shared_ptr<void>> recorders_;
+};
 
 } // namespace qxtest

@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <cstring>
+
 #include "chips.h"
 #include "driver/chip_family.h"
 #include "driver/escape.h"
@@ -10,6 +12,11 @@
 #include "page/effect_model.h"
 
 namespace qxtest {
+
+namespace {
+// The sheet's Apply button (the common controls' own id).
+constexpr int kSheetApplyButton = 0x3021;
+}
 
 void PageTest::SetUp()
 {
@@ -22,6 +29,11 @@ void PageTest::SetUp()
     for (DWORD effect : { 0x1u, 0x8u, 0x10u, 0x20u, 0x100u, 0x200u })
         driver().config.maxLevel[effect] = 10;
     InForce(QX_TINTRA_EF_NONE, 0);
+    ASSERT_TRUE(findResource_.installed());
+    findResource_.observe = [this](HRSRC found, HMODULE, LPCSTR name, LPCSTR type) {
+        if (found && IS_INTRESOURCE(name) && !IS_INTRESOURCE(type))
+            pictures.push_back({ LOWORD(reinterpret_cast<ULONG_PTR>(name)), type });
+    };
 }
 
 void PageTest::TearDown()
@@ -65,6 +77,89 @@ void PageTest::Pump()
 {
     for (int round = 0; round < 3; ++round)
         PumpMessages();
+}
+
+void PageTest::Click(HWND dialog, int id)
+{
+    SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+    Pump();
+}
+
+void PageTest::Slide(HWND dialog, int trackbarId, int position)
+{
+    HWND trackbar = GetDlgItem(dialog, trackbarId);
+    SendMessageA(trackbar, TBM_SETPOS, TRUE, position);
+    SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), reinterpret_cast<LPARAM>(trackbar));
+    SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(trackbar));
+    Pump();
+}
+
+// A mouse click on a tab item: the tab control itself sends TCN_SELCHANGE.
+void PageTest::ClickTab(int index)
+{
+    RECT r;
+    ASSERT_TRUE(SendMessageA(Tab(), TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r)));
+    LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    SendMessageA(Tab(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageA(Tab(), WM_LBUTTONUP, 0, at);
+    Pump();
+    ASSERT_EQ(SendMessageA(Tab(), TCM_GETCURSEL, 0, 0), index);
+}
+
+void PageTest::PressApply()
+{
+    PropSheet_PressButton(sheet, PSBTN_APPLYNOW);
+    Pump();
+}
+
+void PageTest::PressCancel()
+{
+    PropSheet_PressButton(sheet, PSBTN_CANCEL);
+    Pump();
+}
+
+HWND PageTest::Tab() const { return GetDlgItem(page, IDC_TAB); }
+bool PageTest::Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+bool PageTest::Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+bool PageTest::Shown(HWND dialog, int id) { return (GetWindowLongPtrA(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0; }
+
+std::string PageTest::Text(HWND dialog, int id)
+{
+    char text[64] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+int PageTest::Position(HWND dialog, int trackbarId)
+{
+    return static_cast<int>(SendDlgItemMessageA(dialog, trackbarId, TBM_GETPOS, 0, 0));
+}
+
+bool PageTest::ApplyEnabled() const { return IsWindowEnabled(GetDlgItem(sheet, kSheetApplyButton)) != FALSE; }
+
+std::vector<std::vector<DWORD>> PageTest::Sets()
+{
+    std::vector<std::vector<DWORD>> sets;
+    for (const sim::EscapeRecord& r : driver().RecordsOf(sim::kTintraEscape)) {
+        if (r.function != QX_TINTRA_FN_SET_EFFECTS)
+            continue;
+        DWORD words[10] = {};
+        EXPECT_EQ(r.cbIn, 40);
+        memcpy(words, r.input.data(), std::min(r.input.size(), sizeof words));
+        for (int i = 4; i < 10; ++i)
+            EXPECT_EQ(words[i], 0u) << "word " << i << " of a SET_EFFECTS request";
+        sets.push_back({ words[1], words[2], words[3] });
+    }
+    return sets;
+}
+
+std::vector<WORD> PageTest::Pictures(const char* type) const
+{
+    std::vector<WORD> ids;
+    for (const auto& [id, t] : pictures)
+        if (t == type)
+            ids.push_back(id);
+    return ids;
 }
 
 } // namespace qxtest

@@ -412,7 +412,7 @@ TEST_F(TabItemPaint, SelectedItemGetsGreyBandsDownToItsBottomCoordinate)
 
     // The label, once on the face and once over the bands, transparently.
     ASSERT_EQ(g_texts.size(), 2u);
-    for (const Text& t : g_texts) {
+    for (const auto& t : g_texts) {
         EXPECT_EQ(t.text, "  Deblocking Filters  ");
         EXPECT_EQ(t.x, 9);
         EXPECT_EQ(t.y, 5);
@@ -459,7 +459,7 @@ TEST_F(PagePaint, TabLabelsComeFromTheTabItems)
     HWND tab = GetDlgItem(page, IDC_TAB);
     RedrawWindow(tab, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     std::vector<std::string> labels;
-    for (const Text& t : g_texts)
+    for (const auto& t : g_texts)
         labels.push_back(t.text);
     EXPECT_NE(std::find(labels.begin(), labels.end(), "Brushwork(TM) Effects"), labels.end());
     EXPECT_NE(std::find(labels.begin(), labels.end(), "  Deblocking Filters  "), labels.end());

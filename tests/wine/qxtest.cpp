@@ -140,33 +140,38 @@ void ResetModuleState()
     szQxByChipKey[0] = '\0';
 }
 
-ResourceCounts CurrentCounts()
+std::vector<BYTE> DllResource(int id, LPCSTR type)
 {
-    // Counted by the import-table ledger: Wine's GetGuiResources and
-    // GetProcessHandleCount always answer 0.
-    LedgerCounts live = LiveLedgerCounts();
-    return { static_cast<DWORD>(live.gdi), static_cast<DWORD>(live.user), static_cast<DWORD>(live.handles),
-        static_cast<DWORD>(live.heap) };
+    HRSRC res = FindResourceA(BuiltDll(), MAKEINTRESOURCEA(id), type);
+    if (!res)
+        return {};
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(BuiltDll(), res)));
+    return std::vector<BYTE>(data, data + SizeofResource(BuiltDll(), res));
 }
-namespace {
-int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+std::vector<MessageBoxRecorder::Box>& MessageBoxRecorder::boxes()
+{
+    static std::vector<Box> list;
+    return list;
+}
+
+bool InstallHarness()
+{
+    if (!BuiltDll() || !sim::Driver::Instance().Install(ProgramModule()) || !sim::Driver::Instance().Install(BuiltDll()))
+        return false;
+    // Tests run in parallel processes, each of which may hold the marker of a
+    // running copy: no message box may ever wait for a user.
+    static Recorder<decltype(&MessageBoxA)> boxes("MessageBoxA");
+    boxes.answer = [](HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+        MessageBoxRecorder::boxes().push_back({ owner, text ? text : "", caption ? caption : "", type });
+        return IDOK;
+    };
+    InstallLedger();
+    return boxes.installed();
 }
 
 void DriverTest::SetUp()
 {
-    static bool installed = false;
-    if (!installed) {
-        ASSERT_TRUE(sim::Driver::Instance().Install(ProgramModule()));
-        ASSERT_NE(BuiltDll(), nullptr) << "QXTINTRA.dll next to the test program";
-        ASSERT_TRUE(sim::Driver::Instance().Install(BuiltDll()));
-        // Tests run in parallel processes, each of which may hold the marker
-        // of a running copy; the single-copy warning must never wait for a
-        // user, so message boxes are recorded and answered at once.
-        for (HMODULE m : { ProgramModule(), BuiltDll() })
-            sim::PatchImport(m, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox));
-        installed = true;
-        LiveLedgerCounts();
-    }
     MessageBoxRecorder::boxes().clear();
     sim::Driver::Instance().Reset();
     ResetModuleState();
@@ -186,29 +191,13 @@ void DriverTest::ConfigureSupportedDriver(DWORD family)
     ASSERT_TRUE(sim::UseChipOfFamily(c, family));
 }
 
-namespace {
-
-int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+std::vector<std::string> DriverTest::Requests(int escape)
 {
-    MessageBoxRecorder::boxes().push_back({ owner, text ? text : "", caption ? caption : "", type });
-    return IDOK;
-}
-
-} // namespace
-
-std::vector<MessageBoxRecorder::Box>& MessageBoxRecorder::boxes()
-{
-    static std::vector<Box> list;
+    std::vector<std::string> list;
+    for (const sim::EscapeRecord& r : driver().records)
+        if (!escape || r.escape == escape)
+            list.push_back(sim::Driver::Describe(r));
     return list;
 }
-
-MessageBoxRecorder::MessageBoxRecorder()
-    : program_(ProgramModule(), "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox))
-    , dll_(BuiltDll(), "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox))
-{
-    boxes().clear();
-}
-
-MessageBoxRecorder::~MessageBoxRecorder() { boxes().clear(); }
 
 } // namespace qxtest

@@ -1,10 +1,12 @@
-// Shared helpers of the Wine tests.
+// The Wine tests' harness.
 //
-// The test program is linked with the module's own objects, so tests can call
-// internal operations directly; the simulated driver is patched into this
-// program's import table (and into the built DLL's, for tests that go through
-// the exports). Resources live only in the DLL: tests that need them point
-// g_hInstance at the loaded DLL (ModuleWithResources).
+// The test program is linked with the module's own objects, so tests call
+// internal operations directly; resources live only in the built DLL, so
+// g_hInstance points at it. Before any test runs, main() installs into the
+// import tables of both the program and QXTINTRA.dll: the simulated display
+// driver (ExtEscape, CreateDCA, DeleteDC), a MessageBoxA that records and
+// answers IDOK at once, and the leak ledger. Everything else a test wants to
+// see or change of the module's calls goes through one Recorder.
 #pragma once
 #include <windows.h>
 
@@ -13,7 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "iat_patch.h"
@@ -21,48 +26,171 @@
 
 namespace qxtest {
 
-// This test program: the module's code linked in.
+// ---- the import recorder -------------------------------------------------------
+//
+// Replaces `function` (found in any imported DLL) in the import tables of the
+// test program and of the built DLL (or only of `only`) while it lives, and
+// puts the previous address back at the end. Every call is counted; then
+//   - it fails when Fail chose its number: `value` comes back, nothing runs;
+//   - else `answer` stands in for the import when set (it may call Next);
+//   - else the call goes on to what the slot held (the real function, the
+//     simulated driver, the ledger...);
+// and `observe` sees the result with the arguments. Recorders nest: the one
+// made last is called first.
+//
+//   qxtest::Recorder<decltype(&RegOpenKeyExA)> open("RegOpenKeyExA");
+//   open.observe = [&](LONG rc, HKEY, LPCSTR sub, DWORD, REGSAM, PHKEY) { seen.push_back(sub); };
+//   open.Fail(2, ERROR_ACCESS_DENIED);        // the second call and every later one
+//   open.Fail(3, ERROR_ACCESS_DENIED, true);  // only the third
+template <typename Fn> class Recorder;
+
+template <typename R, typename... A> class Recorder<R(WINAPI*)(A...)> {
+    static_assert(!std::is_void_v<R>, "imports without a result are not recorded");
+
+public:
+    using Fn = R(WINAPI*)(A...);
+
+    explicit Recorder(const char* function, HMODULE only = nullptr);
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // False when neither module imports the function (or too many recorders
+    // of this signature are alive).
+    bool installed() const { return next_ != nullptr; }
+    // The call numbered `nth` (1: the first call since the recorder was made)
+    // answers `value`; so do all later ones unless `onlyThat`.
+    void Fail(int nth, R value, bool onlyThat = false)
+    {
+        failFrom_ = nth;
+        failOnly_ = onlyThat;
+        failValue_ = value;
+    }
+    // What the slot held before: the function this recorder stands in front of.
+    R Next(A... a) const { return next_(a...); }
+
+    int calls = 0;
+    std::function<void(R result, A... args)> observe;
+    std::function<R(A... args)> answer;
+
+private:
+    static constexpr int kSlots = 8;
+    static inline Recorder* active_[kSlots];
+    template <int S> static R WINAPI Trampoline(A... a) { return active_[S]->Call(a...); }
+    template <int... S> static Fn Thunk(int slot, std::integer_sequence<int, S...>)
+    {
+        static const Fn thunks[] = { &Trampoline<S>... };
+        return thunks[slot];
+    }
+
+    R Call(A... a)
+    {
+        const int n = ++calls;
+        const bool fail = failFrom_ > 0 && (failOnly_ ? n == failFrom_ : n >= failFrom_);
+        R result = fail ? failValue_ : answer ? answer(a...) : next_(a...);
+        if (observe)
+            observe(result, a...);
+        return result;
+    }
+
+    const char* function_;
+    HMODULE modules_[2] = {};
+    Fn previous_[2] = {};
+    Fn next_ = nullptr;
+    int slot_ = -1;
+    int failFrom_ = 0;
+    bool failOnly_ = false;
+    R failValue_ {};
+};
+
+// The test program, which holds the module's code.
 HMODULE ProgramModule();
 // QXTINTRA.dll from the build directory, loaded once and kept loaded.
 HMODULE BuiltDll();
-// Directory of the test program, with a trailing backslash.
-std::string ProgramDir();
-// A fresh, empty temporary directory for one test (removed by the caller via
-// RemoveTree, or left for inspection on failure).
-std::string MakeTempDir(const char* tag);
-void RemoveTree(const std::string& dir);
-bool WriteFileBytes(const std::string& path, const void* data, size_t size);
-// A 24-bit BMP file (bottom-up rows as stored); pixel(x, y) counts y from the top.
-std::vector<BYTE> Bmp24File(int width, int height, const std::function<COLORREF(int x, int y)>& pixel);
 
-// A host's add-page callback that collects the pages into the
-// std::vector<HPROPSHEETPAGE> its parameter points at, and says yes.
-BOOL CALLBACK CollectPage(HPROPSHEETPAGE page, LPARAM pages);
-// Shows the pages in a modeless property sheet, as a host would; null when
-// the sheet could not be made.
-HWND OpenSheet(std::vector<HPROPSHEETPAGE>& pages);
-// Dispatches what is queued for this thread's windows.
-void PumpMessages();
-// Top-level windows of this thread (a leak check for windows the page owns).
-int ThreadWindowCount();
+template <typename R, typename... A>
+Recorder<R(WINAPI*)(A...)>::Recorder(const char* function, HMODULE only) : function_(function)
+{
+    for (int s = 0; s < kSlots && slot_ < 0; ++s)
+        if (!active_[s])
+            slot_ = s;
+    if (slot_ < 0)
+        return;
+    const Fn thunk = Thunk(slot_, std::make_integer_sequence<int, kSlots>());
+    active_[slot_] = this;
+    modules_[0] = only ? only : ProgramModule();
+    modules_[1] = only ? nullptr : BuiltDll();
+    for (int m = 0; m < 2; ++m) {
+        if (modules_[m])
+            previous_[m] = reinterpret_cast<Fn>(sim::PatchImport(modules_[m], nullptr, function, reinterpret_cast<void*>(thunk)));
+        // Both modules held the same address before: the real function or
+        // whatever the harness installed under this recorder.
+        if (!next_)
+            next_ = previous_[m];
+    }
+    if (!next_)
+        active_[slot_] = nullptr;
+}
 
-// Puts the module's driver-facing globals back as they are at load.
-void ResetModuleState();
+template <typename R, typename... A> Recorder<R(WINAPI*)(A...)>::~Recorder()
+{
+    for (int m = 0; m < 2; ++m)
+        if (previous_[m])
+            sim::PatchImport(modules_[m], nullptr, function_, reinterpret_cast<void*>(previous_[m]));
+    if (next_)
+        active_[slot_] = nullptr;
+}
 
-// What the module's code (and the test's own) holds right now, for leak
-// checks around an operation: GDI objects and DCs, icons and cursors, kernel
-// handles with registry keys and mapped views, and heap blocks. Counted by
-// patching both modules' import tables (handle_ledger.h).
+// ---- the leak ledger (handle_ledger.cpp) ------------------------------------------
+//
+// Wine answers GetGuiResources and GetProcessHandleCount with 0, so what the
+// module's code (and the test's own) holds is counted by permanent recorders
+// on every creator and destroyer: GDI objects and DCs, icons and cursors,
+// kernel handles with registry keys, mapped views and find handles, heap
+// blocks; windows and window classes made through the imports and still alive.
 struct ResourceCounts {
     DWORD gdi;
     DWORD user;
     DWORD handles;
     DWORD heap;
+    DWORD windows = 0;
+    DWORD classes = 0;
+    bool operator==(const ResourceCounts&) const = default;
 };
+void PrintTo(const ResourceCounts& c, std::ostream* os);
 ResourceCounts CurrentCounts();
+// Installs the harness into both modules; main() calls it once.
+bool InstallHarness();
 
-// A test whose module talks to a fresh simulated driver. The driver is patched
-// into the test program and into the built DLL.
+// ---- files, windows, sheets -----------------------------------------------------
+
+// Directory of the test program, with a trailing backslash.
+std::string ProgramDir();
+// A fresh, empty temporary directory (no trailing backslash); RemoveTree
+// takes it away again.
+std::string MakeTempDir(const char* tag);
+void RemoveTree(const std::string& dir);
+bool WriteFileBytes(const std::string& path, const void* data, size_t size);
+// A 24-bit BMP file; pixel(x, y) counts y from the top.
+std::vector<BYTE> Bmp24File(int width, int height, const std::function<COLORREF(int x, int y)>& pixel);
+// Bytes of a resource of the built DLL (empty when it has none).
+std::vector<BYTE> DllResource(int id, LPCSTR type);
+
+// A host's add-page callback that collects the pages into the
+// std::vector<HPROPSHEETPAGE> its parameter points at, and says yes.
+BOOL CALLBACK CollectPage(HPROPSHEETPAGE page, LPARAM pages);
+// Shows the pages in a modeless property sheet, as a host would.
+HWND OpenSheet(std::vector<HPROPSHEETPAGE>& pages);
+void PumpMessages();
+// Top-level windows of this thread.
+int ThreadWindowCount();
+
+// Puts the module's driver-facing globals back as they are at load.
+void ResetModuleState();
+
+// ---- fixtures ------------------------------------------------------------------
+
+// A test whose module talks to a fresh simulated driver.
 class DriverTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -70,14 +198,16 @@ protected:
     sim::Driver& driver() { return sim::Driver::Instance(); }
     // A driver that serves the page: both escapes, a chip of the family.
     void ConfigureSupportedDriver(DWORD family = 15);
+    // Every request the driver received since the last clear, described
+    // ("GET_MAX_LEVEL effect=0x8 -> 1"); only those of `escape` unless 0.
+    std::vector<std::string> Requests(int escape = 0);
 };
 
-// Replaces MessageBoxA in both modules by a recorder that answers IDOK at
-// once, so no dialog ever waits for a user.
+// The boxes the module showed (recorded by the harness, answered IDOK).
 class MessageBoxRecorder {
 public:
-    MessageBoxRecorder();
-    ~MessageBoxRecorder();
+    MessageBoxRecorder() { boxes().clear(); }
+    ~MessageBoxRecorder() { boxes().clear(); }
     struct Box {
         HWND owner;
         std::string text;
@@ -85,10 +215,12 @@ public:
         UINT type;
     };
     static std::vector<Box>& boxes();
-
-private:
-    sim::ImportPatch program_;
-    sim::ImportPatch dll_;
 };
 
 } // namespace qxtest
+
+inline std::ostream& operator<<(std::ostream& os, const qxtest::ResourceCounts& c)
+{
+    qxtest::PrintTo(c, &os);
+    return os;
+}

@@ -313,10 +313,9 @@ TEST_F(ShellExtTest, InitializeHoldsOneDataObjectAtATime)
 // ---- AddPages ---------------------------------------------------------------
 
 // Pages are refused in these cases so that none outlives the case (and a
-// refused page is destroyed with its handler). Each case
-// starts on DISPLAY1: a request without a usable name leaves the module on the
-// device it was on (the primary display in a fresh process), so a fallback
-// shows as "still DISPLAY1" although the data object offered DISPLAY2.
+// refused page is destroyed with its handler). Each case starts after a
+// request for DISPLAY1: a request without a usable name is for the primary
+// display (""), never for the device of the request before it.
 TEST_F(ShellExtTest, DeviceNameFromTheDataObject)
 {
     const std::string longest = "\\\\.\\DISPLAY" + std::string(127 - 11, 'x');
@@ -325,6 +324,7 @@ TEST_F(ShellExtTest, DeviceNameFromTheDataObject)
     driver().config.devices.push_back(tooLong);
     const std::string start = "\\\\.\\DISPLAY1";
     const std::string offered = "\\\\.\\DISPLAY2";
+    const std::string primary = "";
 
     using Answer = DisplayDataObject::Answer;
     struct Case {
@@ -339,12 +339,12 @@ TEST_F(ShellExtTest, DeviceNameFromTheDataObject)
         { "medium with an owner", true, Answer::OwnedGlobal, offered, true, offered },
         { "127 characters", true, Answer::Name, longest, true, longest },
         { "unterminated block", true, Answer::Name, offered, false, offered },
-        { "no data object", false, Answer::Name, offered, true, start },
-        { "no such format", true, Answer::NoFormat, offered, true, start },
-        { "GetData fails", true, Answer::Fails, offered, true, start },
-        { "another medium", true, Answer::Stream, offered, true, start },
-        { "empty name", true, Answer::Name, "", true, start },
-        { "128 characters", true, Answer::Name, tooLong, true, start },
+        { "no data object", false, Answer::Name, offered, true, primary },
+        { "no such format", true, Answer::NoFormat, offered, true, primary },
+        { "GetData fails", true, Answer::Fails, offered, true, primary },
+        { "another medium", true, Answer::Stream, offered, true, primary },
+        { "empty name", true, Answer::Name, "", true, primary },
+        { "128 characters", true, Answer::Name, tooLong, true, primary },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -4,7 +4,16 @@
 //
 //   qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]
 //          [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]
-//          [--screenshot FILE.png] [--delay MS] [--shell]
+//          [--screenshot FILE.png] [--delay MS] [--shell] [--focus ID]
+//          [--reg SKIN.reg] [--cfg FILE.CFG] [--style Lustre|Classic] [--language NAME]
+//
+// --reg and --cfg show an OEM's skin in one step without touching the
+// prefix: the .reg file's keys are held in a volatile scratch key that the
+// module's registry opens are sent to, and the configuration file is copied,
+// as QXTINTRA.CFG and KPTINTRA.CFG with the per-language files it names, into
+// a scratch directory that the module is given as its system directory.
+// --style and --language override UiStyle in every key of the skin and the
+// configuration file's Language choice (for rendering every variant).
 //
 // With --shell it plays the display control panel instead of the host
 // utility: it asks the module's class factory for the property-sheet handler,
@@ -24,6 +33,7 @@
 #include "display_data_object.h"
 #include "png_writer.h"
 #include "simdriver.h"
+#include "skin_files.h"
 
 namespace {
 
@@ -34,6 +44,8 @@ struct Options {
     std::string screenshot;
     int delayMs = 1500;
     bool shell = false;
+    std::string reg, cfg, style, language;
+    int focusId = 0;  // control to give the keyboard to before the screenshot
 };
 
 typedef DWORD(WINAPI* InitFn)(DWORD, LPCSTR, LPSTR, void*);
@@ -45,7 +57,8 @@ void Usage()
     fprintf(stderr,
         "usage: qxdemo [--family 15|21|0] [--caps MASK] [--effect CODE] [--level N]\n"
         "              [--max CODE=LEVEL]... [--max-all N] [--unsupported] [--device NAME]\n"
-        "              [--screenshot FILE.png] [--delay MS] [--shell]\n");
+        "              [--screenshot FILE.png] [--delay MS] [--shell] [--focus ID]\n"
+        "              [--reg SKIN.reg] [--cfg FILE.CFG] [--style Lustre|Classic] [--language NAME]\n");
     exit(64);
 }
 
@@ -95,6 +108,16 @@ bool Parse(int argc, char** argv, Options& o, sim::DriverConfig& c)
             o.delayMs = static_cast<int>(Number(next()));
         else if (a == "--shell")
             o.shell = true;
+        else if (a == "--focus")
+            o.focusId = static_cast<int>(Number(next()));
+        else if (a == "--reg")
+            o.reg = next();
+        else if (a == "--cfg")
+            o.cfg = next();
+        else if (a == "--style")
+            o.style = next();
+        else if (a == "--language")
+            o.language = next();
         else
             Usage();
     }
@@ -210,6 +233,19 @@ bool AddPagesAsShell(HMODULE dll, const char* device, std::vector<HPROPSHEETPAGE
     return true;
 }
 
+// The first visible window under `root` with control id `id`, at any depth
+// (the page's radio buttons sit in tab dialogs inside its tab control).
+HWND FindControl(HWND root, int id)
+{
+    for (HWND child = GetWindow(root, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (GetDlgCtrlID(child) == id && IsWindowVisible(child))
+            return child;
+        if (HWND found = FindControl(child, id))
+            return found;
+    }
+    return nullptr;
+}
+
 // Unattended runs have nobody to close a message box: print it instead.
 int WINAPI PrintMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT)
 {
@@ -223,6 +259,55 @@ std::string ProgramDir()
     DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
     std::string dir(path, n);
     return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+std::string FullPath(const std::string& path)
+{
+    char full[MAX_PATH];
+    DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    return n && n < MAX_PATH ? std::string(full) : path;
+}
+
+// The scratch system directory the module reads its configuration from.
+std::string g_systemDir;
+UINT WINAPI ScratchSystemDirectory(LPSTR buffer, UINT size)
+{
+    if (g_systemDir.size() + 1 > size)
+        return static_cast<UINT>(g_systemDir.size() + 1);
+    lstrcpyA(buffer, g_systemDir.c_str());
+    return static_cast<UINT>(g_systemDir.size());
+}
+
+// Copies the configuration file under both base names, with the files its
+// [Language] section sends languages to, and applies --language.
+bool StageConfiguration(const Options& o, std::vector<std::string>* made)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    g_systemDir = std::string(temp) + "qxdemo-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(g_systemDir.c_str(), nullptr);
+    made->push_back(g_systemDir);
+    for (const char* base : { "QXTINTRA.CFG", "KPTINTRA.CFG" }) {
+        const std::string target = g_systemDir + "\\" + base;
+        if (!o.cfg.empty() && !CopyFileA(o.cfg.c_str(), target.c_str(), FALSE)) {
+            fprintf(stderr, "qxdemo: cannot read %s\n", o.cfg.c_str());
+            return false;
+        }
+        made->insert(made->end() - 1, target);
+        if (!o.language.empty())
+            WritePrivateProfileStringA("Language", "Language", o.language.c_str(), target.c_str());
+    }
+    if (!o.cfg.empty()) {
+        const std::string dir = o.cfg.substr(0, o.cfg.find_last_of("\\/") + 1);
+        for (const std::string& key : skin::CfgKeys(o.cfg, "Language")) {
+            char name[MAX_PATH];
+            GetPrivateProfileStringA("Language", key.c_str(), "", name, sizeof name, o.cfg.c_str());
+            const std::string target = g_systemDir + "\\" + name;
+            if (lstrcmpiA(key.c_str(), "Language") && name[0] && CopyFileA((dir + name).c_str(), target.c_str(), FALSE))
+                made->insert(made->end() - 1, target);
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -258,6 +343,46 @@ int main(int argc, char** argv)
     }
     if (!opt.screenshot.empty())
         sim::PatchImport(dll, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&PrintMessageBox));
+
+    // The OEM's skin, if one was given.
+    skin::SkinRegistry skinKeys;
+    if (!opt.reg.empty() || !opt.style.empty()) {
+        std::vector<skin::RegFileKey> keys{ { "Software\\Qx", {} } };
+        std::string error;
+        if (!opt.reg.empty() && !skin::ReadRegFile(FullPath(opt.reg), &keys, &error)) {
+            fprintf(stderr, "qxdemo: %s\n", error.c_str());
+            return 2;
+        }
+        if (!skinKeys.Load(keys) || !skinKeys.Redirect(dll)) {
+            fprintf(stderr, "qxdemo: cannot hold the skin's keys in a scratch registry key\n");
+            return 2;
+        }
+        if (!opt.style.empty())
+            skinKeys.SetEverywhere("UiStyle", opt.style.c_str());
+    }
+    std::vector<std::string> staged;
+    if (!opt.cfg.empty() || !opt.language.empty()) {
+        if (!opt.cfg.empty()) {
+            opt.cfg = FullPath(opt.cfg);
+            std::string error;
+            if (!skin::CheckCfgFile(opt.cfg, &error)) {
+                fprintf(stderr, "qxdemo: %s\n", error.c_str());
+                return 2;
+            }
+        }
+        if (!StageConfiguration(opt, &staged))
+            return 2;
+        sim::PatchImport(dll, "kernel32.dll", "GetSystemDirectoryA", reinterpret_cast<void*>(&ScratchSystemDirectory));
+    }
+    struct Unstage {
+        std::vector<std::string>& files;
+        ~Unstage()
+        {
+            for (const std::string& f : files)
+                if (!DeleteFileA(f.c_str()))
+                    RemoveDirectoryA(f.c_str());
+        }
+    } unstage{ staged };
     auto unInit = reinterpret_cast<UnInitFn>(reinterpret_cast<void*>(GetProcAddress(dll, "QxUtilityUnInit")));
     const char* device = opt.device.empty() ? nullptr : opt.device.c_str();
     std::vector<HPROPSHEETPAGE> pages;
@@ -294,6 +419,14 @@ int main(int argc, char** argv)
             exitCode = 1;
         } else {
             PumpFor(opt.delayMs);
+            if (opt.focusId) {
+                // As if the user had tabbed there: keyboard cues shown.
+                HWND control = FindControl(hwnd, opt.focusId);
+                SendMessageA(hwnd, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+                if (control)
+                    SetFocus(control);
+                PumpFor(300);
+            }
             if (SaveWindow(hwnd, opt.screenshot))
                 printf("screenshot written to %s\n", opt.screenshot.c_str());
             else

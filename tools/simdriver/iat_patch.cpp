@@ -6,6 +6,11 @@ namespace {
 
 void** FindImportSlot(HMODULE module, const char* dll, const char* function)
 {
+    // A module unloaded since it was patched has no import table to put back.
+    HMODULE loaded = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(module), &loaded) || loaded != module)
+        return nullptr;
     auto* base = reinterpret_cast<BYTE*>(module);
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     if (dos->e_magic != IMAGE_DOS_SIGNATURE)
@@ -15,7 +20,7 @@ void** FindImportSlot(HMODULE module, const char* dll, const char* function)
     if (!dir.VirtualAddress)
         return nullptr;
     for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
-        if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0)
+        if (dll && lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0)
             continue;
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk : imp->FirstThunk));
         auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);

@@ -7,8 +7,8 @@
 
 namespace sim {
 
-// Replaces `function` imported from `dll` (any letter case) by `replacement`
-// in `module`'s import table. Returns the previous address, or null when the
+// Replaces `function` imported from `dll` (any letter case; null: from
+// whichever DLL names it) by `replacement` in `module`'s import table. Returns the previous address, or null when the
 // module does not import that function.
 void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement);
 

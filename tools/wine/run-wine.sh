@@ -15,6 +15,16 @@ if [ "$1" = "--init" ]; then
         /usr/lib/wine/wineserver -w
     fi
     test -f "$WINEPREFIX/system.reg"
+    # No visual style: Windows gives a page of a module without a
+    # common-controls 6 manifest (this one) the classic controls, on the
+    # button face, even inside a themed sheet. Wine would theme them.
+    # README.md, "Gallery", says more.
+    if ! grep -q '^"ThemeActive"="0"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+        "$WINE" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' \
+            /v ThemeActive /d 0 /f >/dev/null 2>&1
+        /usr/lib/wine/wineserver -w
+    fi
+    grep -q '^"ThemeActive"="0"' "$WINEPREFIX/user.reg"
     exit 0
 fi
 exec "$WINE" "$@"
