@@ -58,6 +58,9 @@ Processor Detect()
     return p;
 }
 
+// Plain globals, filled on the first decode (the module decodes on its
+// host's user-interface thread only). Not function-local statics: their
+// guards would bring the runtime's thread emulation into the module.
 Processor g_processor;
 bool g_detected;
 int g_levelCap = -1;
