@@ -18,7 +18,7 @@
 
 #include "side_by_side.h"
 
-#include "../tests/native/png_memio.h"
+#include "png_memio.h"
 
 #include <dirent.h>
 #include <libdeflate.h>

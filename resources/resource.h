@@ -20,6 +20,10 @@
 // Size of the page templates in dialog units (the relayout works from it).
 #define QX_PAGE_TEMPLATE_CX     252
 #define QX_PAGE_TEMPLATE_CY     221
+// The size every tab dialog is laid out from, whichever of its templates it
+// was made from.
+#define QX_TAB_TEMPLATE_CX      186
+#define QX_TAB_TEMPLATE_CY      98
 
 // ---- controls of the page ----------------------------------------------------
 #define IDC_VERSION             305

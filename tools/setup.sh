@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build make g++ clang libclang-rt-14-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     googletest libgtest-dev libbenchmark-dev
-    wine64 xvfb xauth imagemagick
+    wine64 xvfb xauth imagemagick fonts-wqy-microhei locales
     python3-pil python3-numpy
     libjpeg62-turbo-dev libpng-dev libspng-dev zlib1g-dev libdeflate-dev libstb-dev
 )

@@ -16,6 +16,7 @@
 #include "driver/escape.h"
 #include "hosting/module.h"
 #include "page/effect_model.h"
+#include "page/page_localize.h"
 #include "page/page_paint.h"
 #include "resource.h"
 
@@ -344,9 +345,7 @@ void InitQxTintraPage(HWND page)
     CreateInstanceWindow();
     PostMessageA(page, WSU_RELAYOUT, 0, 0);
 
-    // Not yet here: the translated group box title (SetControlTextFromCfg,
-    // "IDC_ORIGINALGRPBOX", alignment mode 0, for a language other than
-    // English).
+    LocalizeGroupBoxTitle(page);
     SetUpPictureControls(page);
     InitLogoBitmap(page);
     SkinGroupBox(page);
@@ -460,9 +459,7 @@ INT_PTR CALLBACK QxTintraPageDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
         OnMonitor(hwnd, wParam);
         return TRUE;
     case WSU_RELAYOUT:
-        // Not yet here: for a language other than English, the relayout of
-        // the page for its sheet's font (RelayoutDialogForFont, template size
-        // QX_PAGE_TEMPLATE_CX by QX_PAGE_TEMPLATE_CY).
+        RelayoutForLanguage(hwnd, QX_PAGE_TEMPLATE_CX, QX_PAGE_TEMPLATE_CY);
         return TRUE;
     }
     return FALSE;

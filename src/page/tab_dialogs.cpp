@@ -9,6 +9,7 @@
 #include "driver/escape.h"
 #include "hosting/module.h"
 #include "page/effect_model.h"
+#include "page/page_localize.h"
 #include "page/page_paint.h"
 #include "resource.h"
 
@@ -209,11 +210,9 @@ INT_PTR TabDialogProc(int tab, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         InvalidateRect(hwnd, nullptr, TRUE);
         return TRUE;
     case WSU_RELAYOUT:
-        // Not yet here: for a language other than English, the relayout of
-        // the tab for the tab control's font (RelayoutDialogForFont, template
-        // size 186 by 98) and the translated radio labels
-        // (LocalizeEffectLabels: SetControlTextFromCfg with each row's key,
-        // default text and alignment mode).
+        // The labels are measured with the font the relayout gave them.
+        if (RelayoutForLanguage(hwnd, QX_TAB_TEMPLATE_CX, QX_TAB_TEMPLATE_CY))
+            LocalizeEffectLabels(hwnd, tab);
         return TRUE;
     }
     return FALSE;

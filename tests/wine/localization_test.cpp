@@ -531,7 +531,7 @@ TEST_F(CfgStringTest, SampleFileCoversEveryKey)
         { "IDC_DBLK_COMPLEXPICSMOOTHING", "Complex Picture Smoothing" },
         { "IDC_ORIGINALGRPBOX", "Original image" },
     };
-    for (const std::string language : { "English", "German", "Japanese" }) {
+    for (const std::string language : { "English", "German", "Japanese", "Simplified Chinese", "Traditional Chinese" }) {
         SetConfigSection(language.c_str(), SysFile("QXTINTRA.CFG").c_str());
         for (const auto& [key, text] : defaults) {
             SCOPED_TRACE(language + " " + key);

@@ -356,21 +356,25 @@ TEST_F(PageDialogTest, KpAdapterWithOnlyDeblockingHasOneTab)
 
 TEST_F(PageDialogTest, LanguageChoosesTheTabTemplatesAndTheGroupBoxFit)
 {
+    // The East Asian tab templates give the first slider a selection range
+    // and "Complex Picture Smoothing" one line (their labels come from the
+    // configuration file, like every translated page's).
     struct Case {
         const char* language;
-        const char* embossText;  // the Japanese templates carry no labels
+        bool eastAsianTabs;
         bool groupFitsPicture;
     } cases[] = {
-        { "English", "Emboss", false },
-        { "japanese", "", false },
-        { "Simplified Chinese", "Emboss", true },
+        { "English", false, false },
+        { "japanese", true, false },
+        { "Simplified Chinese", true, true },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.language);
         lstrcpyA(g_szLanguage, c.language);
         Open();
-        EXPECT_EQ(Text(g_EffectsDlg, IDC_EMBOSS), c.embossText);
-        EXPECT_EQ(Text(g_DeblockDlg, IDC_DBLK_EDGESMOOTHING), std::string(c.embossText).empty() ? "" : "Edge Smoothing");
+        auto style = [](HWND dialog, int id) { return GetWindowLongPtrA(Item(dialog, id), GWL_STYLE); };
+        EXPECT_EQ((style(g_EffectsDlg, IDC_EMBOSS_SLIDER) & TBS_ENABLESELRANGE) != 0, c.eastAsianTabs);
+        EXPECT_EQ((style(g_DeblockDlg, IDC_DBLK_COMPLEXPICSMOOTHING) & BS_MULTILINE) == 0, c.eastAsianTabs);
         RECT group, picture;
         GetWindowRect(Item(page, IDC_ORIGINALGRPBOX), &group);
         GetWindowRect(Item(page, IDC_REFERENCE), &picture);

@@ -10,8 +10,14 @@ long g_heapBlocks;
 long g_gdiObjects;
 long g_failCountdown = -1;
 size_t g_allocationLimit;
+uint64_t g_largestRequest;
 
-bool OverLimit(uint64_t bytes) { return g_allocationLimit && bytes > g_allocationLimit; }
+bool OverLimit(uint64_t bytes)
+{
+    if (bytes > g_largestRequest)
+        g_largestRequest = bytes;
+    return g_allocationLimit && bytes > g_allocationLimit;
+}
 
 bool ShouldFail()
 {
@@ -80,7 +86,7 @@ HBITMAP WINAPI CreateDIBSection(HDC, const BITMAPINFO* bmi, UINT, void** bits, H
     uint64_t height = h.biHeight < 0 ? -(int64_t)h.biHeight : h.biHeight;
     uint64_t row = (((uint64_t)h.biWidth * h.biBitCount + 31) / 32) * 4;
     uint64_t size = row * height;
-    if (size == 0 || size > (1ull << 31) || OverLimit(size) || ShouldFail())
+    if (OverLimit(size) || size == 0 || size > (1ull << 31) || ShouldFail())
         return nullptr;
     size_t infoSize = sizeof(BITMAPINFOHEADER) + sizeof(RGBQUAD) * HeaderColors(h);
     GdiObject* o = static_cast<GdiObject*>(malloc(sizeof(GdiObject)));
@@ -154,6 +160,13 @@ BOOL WINAPI IsProcessorFeaturePresent(DWORD feature)
 NativeWinCounts NativeWin_Counts() { return { g_heapBlocks, g_gdiObjects }; }
 void NativeWin_FailAllocation(long n) { g_failCountdown = n; }
 void NativeWin_SetAllocationLimit(size_t bytes) { g_allocationLimit = bytes; }
+
+size_t NativeWin_TakeLargestRequest()
+{
+    size_t largest = (size_t)g_largestRequest;
+    g_largestRequest = 0;
+    return largest;
+}
 
 const BITMAPINFO* NativeWin_DibInfo(HBITMAP bmp)
 {

@@ -148,6 +148,10 @@ void NativeWin_FailAllocation(long n);
 // real process short of address space would (0 = no limit). Fuzzers use it
 // to keep a picture that claims a huge size from exhausting their memory.
 void NativeWin_SetAllocationLimit(size_t bytes);
+// The largest single heap block or DIB section asked for since the last call,
+// granted or not: tests use it to see that a picture whose header claims a
+// huge size is refused before anything of that size is asked for.
+size_t NativeWin_TakeLargestRequest();
 // Reads back what CreateDIBSection / CreatePalette made (for tests and tools).
 const BITMAPINFO* NativeWin_DibInfo(HBITMAP bmp);
 void* NativeWin_DibBits(HBITMAP bmp);

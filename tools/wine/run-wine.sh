@@ -15,16 +15,27 @@ if [ "$1" = "--init" ]; then
         /usr/lib/wine/wineserver -w
     fi
     test -f "$WINEPREFIX/system.reg"
-    # No visual style: Windows gives a page of a module without a
-    # common-controls 6 manifest (this one) the classic controls, on the
-    # button face, even inside a themed sheet. Wine would theme them.
-    # README.md, "Gallery", says more.
-    if ! grep -q '^"ThemeActive"="0"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    # The prefix's settings, applied once (a newer list gets a new marker).
+    # - No visual style: Windows gives a page of a module without a
+    #   common-controls 6 manifest (this one) the classic controls, on the
+    #   button face, even inside a themed sheet; Wine would theme them.
+    #   README.md, "Gallery", says more.
+    # - Wine draws captions and frames itself: a virtual display has no
+    #   window manager, and the pictures would show a black band.
+    # - The test program manages its own windows, or every top-level window
+    #   it closes waits about two seconds for a manager that never answers;
+    #   the demo keeps the desktop's manager when there is one.
+    marker="$WINEPREFIX/.qx-settings-2"
+    if [ ! -f "$marker" ]; then
         "$WINE" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' \
             /v ThemeActive /d 0 /f >/dev/null 2>&1
+        "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+        "$WINE" reg add 'HKCU\Software\Wine\AppDefaults\qx_wine_tests.exe\X11 Driver' \
+            /v Managed /d N /f >/dev/null 2>&1
         /usr/lib/wine/wineserver -w
+        grep -q '^"ThemeActive"="0"' "$WINEPREFIX/user.reg"
+        touch "$marker"
     fi
-    grep -q '^"ThemeActive"="0"' "$WINEPREFIX/user.reg"
     exit 0
 fi
 exec "$WINE" "$@"

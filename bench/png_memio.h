@@ -1,4 +1,4 @@
-// libpng reading from and writing to memory, for the tests and the benchmark.
+// libpng reading from and writing to memory, for the benchmark.
 #pragma once
 #include <png.h>
 

@@ -1,0 +1,217 @@
+// DEFLATE: zlib's streams of every level, strategy, window and flushing,
+// cut into any pieces and read in any sizes, come out as zlib put them in;
+// hand-made streams for what zlib's encoder never writes; every refusal as
+// one table; the two checksums as zlib computes them.
+#include "harness.h"
+
+#include "imaging/checksum.h"
+#include "inflate_run.h"
+
+namespace {
+
+// Decodes `want` bytes in reads of `read`, the input cut into pieces of the
+// given sizes (in turn, again and again).
+InflateRun Inflate(const Bytes& z, size_t want, std::vector<size_t> pieces = { SIZE_MAX }, size_t read = SIZE_MAX)
+{
+    InflateRun r = RunInflate(z.data(), z.size(), want, pieces, { read });
+    EXPECT_FALSE(r.leaked);
+    return r;
+}
+
+// Text-like, incompressible, runs and short periods, or image-like.
+Bytes TestData(int kind, size_t size, Rng& r)
+{
+    Bytes d(size);
+    for (size_t i = 0; i < size; ++i)
+        d[i] = kind == 0   ? "the quick brown fox jumps over lazy dogs "[(i * 7 + r(3)) % 41]
+               : kind == 1 ? (uint8_t)r(256)
+               : kind == 2 ? (uint8_t)((i / 300) % 2 ? i % ((i / 1000) % 7 + 1) : 'x')
+                           : (uint8_t)((i % 997) / 4 + r(8));
+    return d;
+}
+
+// Parts each ended with a flush, level and strategy changed between them:
+// stored, fixed and dynamic blocks, empty ones, in any order. The stream cut
+// anywhere inside the data is an error, never a wrong result.
+TEST(Inflate, AsZlibForEveryLevelStrategyWindowFlushAndCut)
+{
+    const int kFlush[] = { Z_NO_FLUSH, Z_PARTIAL_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH, Z_BLOCK };
+    Rng r{ 31 };
+    for (int i = 0; i < 160; ++i) {
+        const Bytes data = TestData(i % 4, 1 + (r(4) ? r(3000) : r(70000)), r);
+        z_stream z{};
+        deflateInit2(&z, r(10), Z_DEFLATED, 9 + r(7), 1 + r(9), r(5));
+        const size_t part = r(2) ? data.size() + 1 : 1 + r(5000);
+        const int flush = kFlush[r(5)];
+        Bytes zs(data.size() * 17 / 16 + 16 * (data.size() / part) + 1024);
+        z.next_out = zs.data(), z.avail_out = (uInt)zs.size();
+        for (size_t pos = 0; pos < data.size() || !pos; pos += part) {
+            if (pos)
+                deflateParams(&z, r(10), r(5));
+            z.next_in = const_cast<Bytef*>(data.data() + pos), z.avail_in = (uInt)std::min(part, data.size() - pos);
+            EXPECT_NE(deflate(&z, pos + part >= data.size() ? Z_FINISH : flush), Z_STREAM_ERROR);
+        }
+        zs.resize(z.total_out), deflateEnd(&z);
+        const std::vector<size_t> pieces = { 1 + r(9), r(3), 1 + r(300), r(2) ? 1 + r(7) : 1 + r(9000) };
+        const InflateRun res = Inflate(zs, data.size(), pieces, r(3) ? 1 + r(300) : SIZE_MAX);
+        ASSERT_TRUE(res.out == data && res.finish == 1) << i << ": error " << res.error;
+        const size_t cut = r(zs.size());
+        const InflateRun cutOff = Inflate(Bytes(zs.begin(), zs.begin() + cut), data.size(), { 1 + r(50) });
+        EXPECT_TRUE(cutOff.error || cut + 8 >= zs.size()) << i << " cut at " << cut;
+        EXPECT_TRUE(cutOff.out.size() < data.size() || (cutOff.out == data && cutOff.finish == 0)) << i << " cut " << cut;
+    }
+}
+
+// A zlib stream written bit by bit: values least significant bit first,
+// Huffman codes (canonical, from their lengths) most significant first. A
+// block's literal/length and distance symbols are coded with the lengths its
+// header gives.
+struct Deflate {
+    Bytes b = { 0x78, 0x9C };
+    int n = 0;
+    std::vector<int> lit, dist;
+    Deflate& Put(uint32_t v, int count)
+    {
+        for (int i = 0; i < count; ++i, ++n) {
+            if (n % 8 == 0)
+                b.push_back(0);
+            b.back() |= (v >> i & 1) << n % 8;
+        }
+        return *this;
+    }
+    Deflate& Sym(const std::vector<int>& lengths, int sym)
+    {
+        uint32_t code = 0;
+        for (int len = 1; len < lengths[sym]; ++len, code <<= 1)
+            code += std::count(lengths.begin(), lengths.end(), len);
+        code += std::count(lengths.begin(), lengths.begin() + sym, lengths[sym]);
+        for (int i = lengths[sym] - 1; i >= 0; --i)
+            Put(code >> i, 1);
+        return *this;
+    }
+    Deflate& Fixed()
+    {
+        lit.assign(288, 8), dist.assign(32, 5);
+        std::fill(lit.begin() + 144, lit.begin() + 256, 9), std::fill(lit.begin() + 256, lit.begin() + 280, 7);
+        return Put(1, 1).Put(1, 2);
+    }
+    // All 19 code-length code lengths (by default 13 of 4 bits and 6 of 5, a
+    // complete code), then the code-length symbols and their extra bits.
+    Deflate& Dynamic(int hlit, int hdist, const std::vector<std::pair<int, int>>& seq, std::vector<int> pre = {})
+    {
+        if (pre.empty())
+            pre = { 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 4 };
+        Put(1, 1).Put(2, 2).Put(hlit - 257, 5).Put(hdist - 1, 5).Put(15, 4);
+        for (int s : { 16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15 })
+            Put(pre[s], 3);
+        std::vector<int> all;
+        for (auto [sym, extra] : seq) {
+            Sym(pre, sym).Put(extra, sym == 16 ? 2 : sym == 17 ? 3 : sym == 18 ? 7 : 0);
+            const int value = sym < 16 ? sym : sym == 16 && !all.empty() ? all.back() : 0;
+            all.insert(all.end(), sym < 16 ? 1 : extra + (sym == 18 ? 11 : 3), value);
+        }
+        all.resize(hlit + hdist);
+        lit.assign(all.begin(), all.begin() + hlit), dist.assign(all.begin() + hlit, all.end());
+        return *this;
+    }
+    // Literals and lengths, distances from 1000, and -1 for a 1 bit.
+    Bytes Body(std::vector<int> syms, const Bytes& out)
+    {
+        for (int s : syms)
+            s < 0 ? Put(1, 1) : s < 1000 ? Sym(lit, s) : Sym(dist, s - 1000);
+        b.resize(b.size() + 4);
+        return Put32(b, b.size() - 4, adler32(1, out.data(), (uInt)out.size()), true), b;
+    }
+};
+
+// Every refusal of the decompressor, and streams at the edges of the rules
+// that must decode, as one table.
+TEST(Inflate, Refusals)
+{
+    const Bytes a = { 'a' }, aaaa = { 'a', 'a', 'a', 'a' }, aba = { 'a', 'b', 'a', 'a', 'b', 'a' }, x00 = { 'x', 0, 0, 'x', 0, 0 };
+    auto header = [&](Bytes h) {
+        Bytes z = Deflate().Fixed().Body({ 'a', 256 }, a);
+        return std::copy(h.begin(), h.end(), z.begin()), z;
+    };
+    auto stored = [](int nlen) { return Deflate().Put(1, 3).Put(0, 5).Put(1, 16).Put(nlen, 16).Put('a', 8).Body({}, { 'a' }); };
+    // Literal 'a' and end of block of 1 bit each (zeros before, between and
+    // after them), and one distance code of 1 bit.
+    const std::vector<std::pair<int, int>> good = { { 18, 86 }, { 1, 0 }, { 18, 127 }, { 18, 9 }, { 1, 0 }, { 1, 0 } };
+    auto with = [&](std::vector<std::pair<int, int>> seq, int at, int drop, std::vector<std::pair<int, int>> add) {
+        seq.erase(seq.begin() + at, seq.begin() + at + drop), seq.insert(seq.begin() + at, add.begin(), add.end());
+        return seq;
+    };
+    const DWORD kOk = INFLATE_OK, kData = INFLATE_ERR_DATA;
+    auto Fixed = [] { return Deflate().Fixed(); };
+    auto Dyn = [](int hlit, int hdist, std::vector<std::pair<int, int>> seq, std::vector<int> pre = {}) {
+        return Deflate().Dynamic(hlit, hdist, seq, pre);
+    };
+    Rng rz{ 9 };
+    Bytes z = Zlib(TestData(0, 1000, rz), 6), badSum = z;
+    badSum.back() ^= 0x40;
+    const struct {
+        const char* what;
+        Bytes z, out;  // for a refusal, only the size asked for counts
+        DWORD error;
+    } rows[] = {
+        { "a fixed block", Fixed().Body({ 'a', 'b', 'a', 256 }, { 'a', 'b', 'a' }), { 'a', 'b', 'a' }, kOk },
+        { "header 78 01", header({ 0x78, 0x01 }), a, kOk }, { "header 78 DA", header({ 0x78, 0xDA }), a, kOk },
+        { "a 256-byte window", header({ 0x08, 0x1D }), a, kOk }, { "CINFO 8", header({ 0x88, 0x1C }), a, kData },
+        { "CM 7", header({ 0x77, 0x09 }), a, kData }, { "a preset dictionary", header({ 0x78, 0xBB }), a, kData },
+        { "check bits wrong", header({ 0x78, 0x9D }), a, kData },
+        { "one byte", { 0x78 }, a, INFLATE_ERR_TRUNCATED }, { "no byte", {}, a, INFLATE_ERR_TRUNCATED },
+        { "Adler-32 wrong", badSum, Bytes(1000), INFLATE_ERR_CHECKSUM },
+        { "block type 3", Deflate().Put(1, 1).Put(3, 2).Body({}, a), a, kData },
+        { "a stored block", stored(0xFFFE), a, kOk }, { "NLEN not LEN's complement", stored(0xFFFF), a, kData },
+        { "length symbol 286", Fixed().Body({ 'a', 286, 256 }, aaaa), aaaa, kData },
+        { "length symbol 287", Fixed().Body({ 'a', 287, 256 }, aaaa), aaaa, kData },
+        { "distance symbol 30", Fixed().Body({ 'a', 257, 1030, 256 }, aaaa), aaaa, kData },
+        { "distance symbol 31", Fixed().Body({ 'a', 257, 1031, 256 }, aaaa), aaaa, kData },
+        { "a distance before the first byte reads zeros", Fixed().Body({ 'x', 259, 1002, 256 }, x00), x00, kOk },
+        { "a dynamic block", Dyn(257, 1, good).Body({ 'a', 256 }, a), a, kOk },
+        { "16 with no length before it", Dyn(257, 1, with(good, 0, 0, { { 16, 0 } })).Body({}, a), a, kData },
+        { "no end-of-block code", Dyn(257, 1, with(good, 3, 2, { { 18, 10 } })).Body({}, a), a, kData },
+        { "three codes of 1 bit", Dyn(257, 1, with(good, 2, 2, { { 1, 0 }, { 18, 127 }, { 18, 8 } })).Body({}, a), a, kData },
+        { "an incomplete code", Dyn(257, 1, with(good, 1, 1, { { 2, 0 } })).Body({}, a), a, kData },
+        { "an incomplete code-length code", Dyn(257, 1, good, std::vector<int>(19, 5)).Body({}, a), a, kData },
+        { "bits no distance code holds", Dyn(258, 1, with(good, 4, 1, { { 2, 0 }, { 2, 0 } })).Body({ 'a', 257, -1 }, aaaa), aaaa,
+          kData },
+        // Repeats from the literal/length lengths into the distance lengths:
+        // 18 writes zeros over 258 to 285 and distances 0 and 1; 16 repeats
+        // 284's length over 285 and distances 0 and 1.
+        { "an 18 from one list into the other",
+          Dyn(286, 30, { { 18, 86 }, { 2, 0 }, { 2, 0 }, { 18, 127 }, { 18, 8 }, { 2, 0 }, { 2, 0 }, { 18, 19 }, { 1, 0 }, { 1, 0 },
+                         { 18, 15 } }).Body({ 'a', 'b', 'a', 257, 1002, 256 }, aba), aba, kOk },
+        { "a 16 from one list into the other",
+          Dyn(286, 30, { { 18, 86 }, { 2, 0 }, { 2, 0 }, { 18, 127 }, { 18, 8 }, { 2, 0 }, { 3, 0 }, { 18, 15 }, { 4, 0 }, { 16, 0 },
+                         { 1, 0 }, { 2, 0 }, { 3, 0 }, { 18, 14 } }).Body({ 'a', 'b', 'a', 257, 1002, 256 }, aba), aba, kOk },
+        { "a repeat past the end stops there", Dyn(257, 30, with(good, 6, 0, { { 18, 127 } })).Body({ 'a', 256 }, a), a, kOk },
+    };
+    for (const auto& row : rows) {
+        const InflateRun res = Inflate(row.z, row.out.size(), { 1 });
+        EXPECT_EQ(res.error, row.error) << row.what;
+        EXPECT_TRUE(row.error || (res.out == row.out && res.finish == 1)) << row.what;
+    }
+    const InflateRun more = Inflate(z, 1010);  // more than the stream holds: short, without an error
+    EXPECT_TRUE(more.out.size() == 1000 && more.error == 0);
+    INFLATE_STATE s{};
+    BYTE out[4];
+    NativeWin_FailAllocation(0);
+    EXPECT_FALSE(Inflate_Start(&s, z.data(), z.data() + z.size(), nullptr, nullptr));
+    NativeWin_FailAllocation(-1);
+    EXPECT_TRUE(s.error == INFLATE_ERR_MEMORY && Inflate_Read(&s, out, 4, 0) == 0);
+    Inflate_End(&s);
+}
+
+TEST(Inflate, ChecksumsAsZlib)
+{
+    Rng r{ 77 };
+    Bytes data = TestData(1, 100000, r);
+    std::fill_n(data.begin() + 30000, 70000, 0xFF);  // the largest sums
+    for (size_t start : { 0, 1, 3, 7, 8, 15, 29990 })
+        for (size_t len : { 0, 1, 7, 8, 15, 16, 17, 63, 64, 65, 100, 5551, 5552, 5553, 11104, 65536, 70000 })
+            ASSERT_TRUE(Crc32Update(0, &data[start], len) == crc32(0, &data[start], (uInt)len) &&
+                        Adler32Update(1, &data[start], len) == adler32(1, &data[start], (uInt)len)) << start << " " << len;
+}
+
+} // namespace
