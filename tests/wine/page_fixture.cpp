@@ -1,55 +1,47 @@
 #include "page_fixture.h"
 
-#include <commctrl.h>
-#include <prsht.h>
-
 #include <cstring>
 
 #include "chips.h"
+#include "config/skin_settings.h"
 #include "driver/chip_family.h"
-#include "driver/escape.h"
 #include "hosting/module.h"
 #include "page/effect_model.h"
 
 namespace qxtest {
 
-namespace {
-// The sheet's Apply button (the common controls' own id).
-constexpr int kSheetApplyButton = 0x3021;
-}
-
 void PageTest::SetUp()
 {
     DriverTest::SetUp();
     ResetPageState();
-    ASSERT_TRUE(sim::UseChipOfFamily(driver().config, CHIP_FAMILY_PRIMARY));
-    g_dwChipFamily = CHIP_FAMILY_PRIMARY;
+    ConfigureSupportedDriver(CHIP_FAMILY_PRIMARY);
     // As after a successful support check.
+    g_dwChipFamily = CHIP_FAMILY_PRIMARY;
     g_bUtilSupported = g_bTintraSupported = TRUE;
     for (DWORD effect : { 0x1u, 0x8u, 0x10u, 0x20u, 0x100u, 0x200u })
         driver().config.maxLevel[effect] = 10;
     InForce(QX_TINTRA_EF_NONE, 0);
-    ASSERT_TRUE(findResource_.installed());
+    ASSERT_TRUE(findResource_.installed() && deviceCaps_.installed());
     findResource_.observe = [this](HRSRC found, HMODULE, LPCSTR name, LPCSTR type) {
         if (found && IS_INTRESOURCE(name) && !IS_INTRESOURCE(type))
             pictures.push_back({ LOWORD(reinterpret_cast<ULONG_PTR>(name)), type });
     };
+    deviceCaps_.answer = [this](HDC dc, int index) { return index == BITSPIXEL && bitsPerPixel ? bitsPerPixel : deviceCaps_.Next(dc, index); };
 }
 
 void PageTest::TearDown()
 {
     Close();
+    bitsPerPixel = 0;  // before the metrics are read again
+    UpdateDisplayMetrics();
     DriverTest::TearDown();
 }
 
 void PageTest::InForce(DWORD effects, DWORD level, DWORD numEfx)
 {
     sim::DriverConfig& c = driver().config;
-    c.curEffects = effects;
-    c.numEfx = numEfx;
-    c.pairs[0] = effects & ~0x400u;
-    c.pairs[1] = level;
-    c.pairs[2] = c.pairs[3] = 0;
+    c.curEffects = effects, c.numEfx = numEfx;
+    c.pairs[0] = effects & ~0x400u, c.pairs[1] = level, c.pairs[2] = c.pairs[3] = 0;
 }
 
 void PageTest::Open(WORD templateId)
@@ -58,10 +50,8 @@ void PageTest::Open(WORD templateId)
     AddTintraPage(CollectPage, reinterpret_cast<LPARAM>(&pages), templateId, 0);
     ASSERT_EQ(pages.size(), 1u);
     sheet = OpenSheet(pages);
-    ASSERT_NE(sheet, nullptr);
     page = PropSheet_GetCurrentPageHwnd(sheet);
-    ASSERT_NE(page, nullptr);
-    ASSERT_EQ(page, g_hPageDlg);
+    ASSERT_TRUE(page && page == g_hPageDlg);
     Pump();
 }
 
@@ -70,18 +60,6 @@ void PageTest::Close()
     if (sheet)
         DestroyWindow(sheet);
     sheet = page = nullptr;
-    Pump();
-}
-
-void PageTest::Pump()
-{
-    for (int round = 0; round < 3; ++round)
-        PumpMessages();
-}
-
-void PageTest::Click(HWND dialog, int id)
-{
-    SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
     Pump();
 }
 
@@ -99,29 +77,12 @@ void PageTest::ClickTab(int index)
 {
     RECT r;
     ASSERT_TRUE(SendMessageA(Tab(), TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r)));
-    LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
     SendMessageA(Tab(), WM_LBUTTONDOWN, MK_LBUTTON, at);
     SendMessageA(Tab(), WM_LBUTTONUP, 0, at);
     Pump();
     ASSERT_EQ(SendMessageA(Tab(), TCM_GETCURSEL, 0, 0), index);
 }
-
-void PageTest::PressApply()
-{
-    PropSheet_PressButton(sheet, PSBTN_APPLYNOW);
-    Pump();
-}
-
-void PageTest::PressCancel()
-{
-    PropSheet_PressButton(sheet, PSBTN_CANCEL);
-    Pump();
-}
-
-HWND PageTest::Tab() const { return GetDlgItem(page, IDC_TAB); }
-bool PageTest::Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
-bool PageTest::Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-bool PageTest::Shown(HWND dialog, int id) { return (GetWindowLongPtrA(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0; }
 
 std::string PageTest::Text(HWND dialog, int id)
 {
@@ -130,20 +91,13 @@ std::string PageTest::Text(HWND dialog, int id)
     return text;
 }
 
-int PageTest::Position(HWND dialog, int trackbarId)
-{
-    return static_cast<int>(SendDlgItemMessageA(dialog, trackbarId, TBM_GETPOS, 0, 0));
-}
-
-bool PageTest::ApplyEnabled() const { return IsWindowEnabled(GetDlgItem(sheet, kSheetApplyButton)) != FALSE; }
-
 std::vector<std::vector<DWORD>> PageTest::Sets()
 {
     std::vector<std::vector<DWORD>> sets;
     for (const sim::EscapeRecord& r : driver().RecordsOf(sim::kTintraEscape)) {
+        DWORD words[10] = {};
         if (r.function != QX_TINTRA_FN_SET_EFFECTS)
             continue;
-        DWORD words[10] = {};
         EXPECT_EQ(r.cbIn, 40);
         memcpy(words, r.input.data(), std::min(r.input.size(), sizeof words));
         for (int i = 4; i < 10; ++i)

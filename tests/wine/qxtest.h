@@ -1,12 +1,10 @@
-// The Wine tests' harness.
-//
-// The test program is linked with the module's own objects, so tests call
-// internal operations directly; resources live only in the built DLL, so
-// g_hInstance points at it. Before any test runs, main() installs into the
-// import tables of both the program and QXTINTRA.dll: the simulated display
-// driver (ExtEscape, CreateDCA, DeleteDC), a MessageBoxA that records and
-// answers IDOK at once, and the leak ledger. Everything else a test wants to
-// see or change of the module's calls goes through one Recorder.
+// The Wine tests' harness. The test program is linked with the module's own
+// objects, so tests call internal operations directly; resources live only in
+// the built DLL, so g_hInstance points at it. Before any test runs, main()
+// installs into the import tables of both the program and QXTINTRA.dll: the
+// simulated display driver (ExtEscape, CreateDCA, DeleteDC), a MessageBoxA
+// that records and answers IDOK at once, and the leak ledger. Everything else
+// a test wants to see or change of the module's calls goes through a Recorder.
 #pragma once
 #include <windows.h>
 
@@ -26,17 +24,18 @@
 
 namespace qxtest {
 
+HMODULE ProgramModule();  // the test program, which holds the module's code
+HMODULE BuiltDll();       // QXTINTRA.dll from the build directory, loaded once
+
 // ---- the import recorder -------------------------------------------------------
-//
-// Replaces `function` (found in any imported DLL) in the import tables of the
-// test program and of the built DLL (or only of `only`) while it lives, and
-// puts the previous address back at the end. Every call is counted; then
-//   - it fails when Fail chose its number: `value` comes back, nothing runs;
-//   - else `answer` stands in for the import when set (it may call Next);
-//   - else the call goes on to what the slot held (the real function, the
-//     simulated driver, the ledger...);
-// and `observe` sees the result with the arguments. Recorders nest: the one
-// made last is called first.
+// Replaces `function` (imported from any DLL) in the import tables of the test
+// program and of the built DLL (or only of `only`) while it lives, and puts the
+// previous address back at the end. Every call is counted; then it fails when
+// Fail chose its number (`value` comes back, nothing runs), or else `answer`
+// stands in for the import when set (it may call Next), or else the call goes
+// on to what the slot held (the real function, the simulated driver, the
+// ledger); `observe` sees the result with the arguments. The recorder made
+// last is called first.
 //
 //   qxtest::Recorder<decltype(&RegOpenKeyExA)> open("RegOpenKeyExA");
 //   open.observe = [&](LONG rc, HKEY, LPCSTR sub, DWORD, REGSAM, PHKEY) { seen.push_back(sub); };
@@ -49,23 +48,41 @@ template <typename R, typename... A> class Recorder<R(WINAPI*)(A...)> {
 
 public:
     using Fn = R(WINAPI*)(A...);
-
-    explicit Recorder(const char* function, HMODULE only = nullptr);
-    ~Recorder();
+    explicit Recorder(const char* function, HMODULE only = nullptr) : function_(function)
+    {
+        for (int s = 0; s < kSlots && slot_ < 0; ++s)
+            slot_ = active_[s] ? -1 : s;
+        if (slot_ < 0)
+            return;
+        active_[slot_] = this;
+        const HMODULE modules[2] = { only ? only : ProgramModule(), only ? nullptr : BuiltDll() };
+        for (int m = 0; m < 2; ++m) {
+            // Both modules held the same address before: the real function or
+            // whatever the harness installed under this recorder.
+            if ((modules_[m] = modules[m]))
+                previous_[m] = reinterpret_cast<Fn>(sim::PatchImport(modules[m], nullptr, function, reinterpret_cast<void*>(Thunk(slot_))));
+            next_ = next_ ? next_ : previous_[m];
+        }
+        if (!next_)
+            active_[slot_] = nullptr;
+    }
+    ~Recorder()
+    {
+        for (int m = 0; m < 2; ++m)
+            if (previous_[m])
+                sim::PatchImport(modules_[m], nullptr, function_, reinterpret_cast<void*>(previous_[m]));
+        if (next_)
+            active_[slot_] = nullptr;
+    }
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
 
     // False when neither module imports the function (or too many recorders
     // of this signature are alive).
     bool installed() const { return next_ != nullptr; }
-    // The call numbered `nth` (1: the first call since the recorder was made)
+    // The call numbered `nth` (1: the first since the recorder was made)
     // answers `value`; so do all later ones unless `onlyThat`.
-    void Fail(int nth, R value, bool onlyThat = false)
-    {
-        failFrom_ = nth;
-        failOnly_ = onlyThat;
-        failValue_ = value;
-    }
+    void Fail(int nth, R value, bool onlyThat = false) { failFrom_ = nth, failOnly_ = onlyThat, failValue_ = value; }
     // What the slot held before: the function this recorder stands in front of.
     R Next(A... a) const { return next_(a...); }
 
@@ -82,7 +99,7 @@ private:
         static const Fn thunks[] = { &Trampoline<S>... };
         return thunks[slot];
     }
-
+    static Fn Thunk(int slot) { return Thunk(slot, std::make_integer_sequence<int, kSlots>()); }
     R Call(A... a)
     {
         const int n = ++calls;
@@ -95,79 +112,30 @@ private:
 
     const char* function_;
     HMODULE modules_[2] = {};
-    Fn previous_[2] = {};
-    Fn next_ = nullptr;
-    int slot_ = -1;
-    int failFrom_ = 0;
+    Fn previous_[2] = {}, next_ = nullptr;
+    int slot_ = -1, failFrom_ = 0;
     bool failOnly_ = false;
     R failValue_ {};
 };
 
-// The test program, which holds the module's code.
-HMODULE ProgramModule();
-// QXTINTRA.dll from the build directory, loaded once and kept loaded.
-HMODULE BuiltDll();
-
-template <typename R, typename... A>
-Recorder<R(WINAPI*)(A...)>::Recorder(const char* function, HMODULE only) : function_(function)
-{
-    for (int s = 0; s < kSlots && slot_ < 0; ++s)
-        if (!active_[s])
-            slot_ = s;
-    if (slot_ < 0)
-        return;
-    const Fn thunk = Thunk(slot_, std::make_integer_sequence<int, kSlots>());
-    active_[slot_] = this;
-    modules_[0] = only ? only : ProgramModule();
-    modules_[1] = only ? nullptr : BuiltDll();
-    for (int m = 0; m < 2; ++m) {
-        if (modules_[m])
-            previous_[m] = reinterpret_cast<Fn>(sim::PatchImport(modules_[m], nullptr, function, reinterpret_cast<void*>(thunk)));
-        // Both modules held the same address before: the real function or
-        // whatever the harness installed under this recorder.
-        if (!next_)
-            next_ = previous_[m];
-    }
-    if (!next_)
-        active_[slot_] = nullptr;
-}
-
-template <typename R, typename... A> Recorder<R(WINAPI*)(A...)>::~Recorder()
-{
-    for (int m = 0; m < 2; ++m)
-        if (previous_[m])
-            sim::PatchImport(modules_[m], nullptr, function_, reinterpret_cast<void*>(previous_[m]));
-    if (next_)
-        active_[slot_] = nullptr;
-}
-
-// ---- the leak ledger (handle_ledger.cpp) ------------------------------------------
-//
+// ---- the leak ledger (handle_ledger.cpp) ----------------------------------------
 // Wine answers GetGuiResources and GetProcessHandleCount with 0, so what the
-// module's code (and the test's own) holds is counted by permanent recorders
-// on every creator and destroyer: GDI objects and DCs, icons and cursors,
-// kernel handles with registry keys, mapped views and find handles, heap
-// blocks; windows and window classes made through the imports and still alive.
+// module's code (and the test's own) holds is counted by permanent recorders on
+// every creator and destroyer: GDI objects and DCs, icons and cursors, kernel
+// handles with registry keys, mapped views and find handles, heap blocks; and
+// the windows and window classes made through the imports that still exist.
 struct ResourceCounts {
-    DWORD gdi;
-    DWORD user;
-    DWORD handles;
-    DWORD heap;
-    DWORD windows = 0;
-    DWORD classes = 0;
+    DWORD gdi, user, handles, heap;
+    DWORD windows = 0, classes = 0;
     bool operator==(const ResourceCounts&) const = default;
 };
 void PrintTo(const ResourceCounts& c, std::ostream* os);
 ResourceCounts CurrentCounts();
-// Installs the harness into both modules; main() calls it once.
-bool InstallHarness();
+bool InstallHarness();  // main() calls it once
 
-// ---- files, windows, sheets -----------------------------------------------------
-
-// Directory of the test program, with a trailing backslash.
-std::string ProgramDir();
-// A fresh, empty temporary directory (no trailing backslash); RemoveTree
-// takes it away again.
+// ---- files, registry, windows, sheets --------------------------------------------
+std::string ProgramDir();  // with a trailing backslash
+// A fresh, empty temporary directory (no trailing backslash), for RemoveTree.
 std::string MakeTempDir(const char* tag);
 void RemoveTree(const std::string& dir);
 bool WriteFileBytes(const std::string& path, const void* data, size_t size);
@@ -175,6 +143,11 @@ bool WriteFileBytes(const std::string& path, const void* data, size_t size);
 std::vector<BYTE> Bmp24File(int width, int height, const std::function<COLORREF(int x, int y)>& pixel);
 // Bytes of a resource of the built DLL (empty when it has none).
 std::vector<BYTE> DllResource(int id, LPCSTR type);
+// Registry values below `root`: the key is made on demand (no value without
+// a name); `bytes` are stored as given, SetRegText adds the terminator.
+void SetReg(HKEY root, const std::string& key, const char* name, DWORD type, const std::string& bytes);
+void SetRegText(HKEY root, const std::string& key, const char* name, const std::string& text);
+void DeleteRegTree(HKEY root, const std::string& key);
 
 // A host's add-page callback that collects the pages into the
 // std::vector<HPROPSHEETPAGE> its parameter points at, and says yes.
@@ -182,11 +155,20 @@ BOOL CALLBACK CollectPage(HPROPSHEETPAGE page, LPARAM pages);
 // Shows the pages in a modeless property sheet, as a host would.
 HWND OpenSheet(std::vector<HPROPSHEETPAGE>& pages);
 void PumpMessages();
-// Top-level windows of this thread.
-int ThreadWindowCount();
+int ThreadWindowCount();  // top-level windows of this thread
+void ResetModuleState();  // the module's driver-facing globals as at load
 
-// Puts the module's driver-facing globals back as they are at load.
-void ResetModuleState();
+// Plays a Windows version to GetVersionExA while it lives, and notes the
+// structure sizes it was asked with.
+struct PlayWindows {
+    PlayWindows();
+    DWORD platform = VER_PLATFORM_WIN32_NT, major = 5, minor = 1, build = 2600;
+    const char* csd = "";
+    WORD servicePack = 0;
+    bool extendedFails = false, basicFails = false;  // extended: a system that knows only the basic structure
+    std::vector<DWORD> sizesAsked;
+    Recorder<decltype(&GetVersionExA)> recorder { "GetVersionExA" };
+};
 
 // ---- fixtures ------------------------------------------------------------------
 
@@ -198,7 +180,7 @@ protected:
     sim::Driver& driver() { return sim::Driver::Instance(); }
     // A driver that serves the page: both escapes, a chip of the family.
     void ConfigureSupportedDriver(DWORD family = 15);
-    // Every request the driver received since the last clear, described
+    // Every request since the records were last cleared, described
     // ("GET_MAX_LEVEL effect=0x8 -> 1"); only those of `escape` unless 0.
     std::vector<std::string> Requests(int escape = 0);
 };
@@ -210,8 +192,7 @@ public:
     ~MessageBoxRecorder() { boxes().clear(); }
     struct Box {
         HWND owner;
-        std::string text;
-        std::string caption;
+        std::string text, caption;
         UINT type;
     };
     static std::vector<Box>& boxes();
@@ -219,8 +200,4 @@ public:
 
 } // namespace qxtest
 
-inline std::ostream& operator<<(std::ostream& os, const qxtest::ResourceCounts& c)
-{
-    qxtest::PrintTo(c, &os);
-    return os;
-}
+inline std::ostream& operator<<(std::ostream& os, const qxtest::ResourceCounts& c) { return qxtest::PrintTo(c, &os), os; }
