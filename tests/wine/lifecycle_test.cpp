@@ -138,7 +138,7 @@ protected:
     std::string dir_, copy_;
 };
 
-// Three loads (more find nothing new); in each the host utility opens the page
+// Ten loads, as a shell process loads and unloads its handlers; in each the host utility opens the page
 // twice (initialised again after QxUtilityUnInit, the second time "Classic")
 // and the shell once. The utility's request without a name stays on the device
 // it named last; the shell's is for the primary display ("").
@@ -151,7 +151,7 @@ TEST_F(LifecycleTest, LoadsInTurnLeaveNothingBehind)
     };
     const qxtest::ResourceCounts before = qxtest::CurrentCounts();
     const int windows = qxtest::ThreadWindowCount();
-    for (int n = 1; n <= 3; ++n) {
+    for (int n = 1; n <= 10; ++n) {
         SCOPED_TRACE("load " + std::to_string(n));
         {
             Load load(copy_);

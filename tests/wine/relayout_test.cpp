@@ -1,6 +1,6 @@
 // Relayout of a dialog for another font and translated control texts, with
 // the real fonts of this Wine: expectations come from the fonts' own metrics.
-#include "qxtest.h"
+#include "page_fixture.h"
 
 #include <commctrl.h>
 
@@ -11,6 +11,7 @@
 #include "config/localization.h"
 #include "config/relayout.h"
 #include "controls/picture_control.h"
+#include "page/effect_model.h"
 
 namespace {
 
@@ -213,6 +214,58 @@ TEST_F(RelayoutTest, TranslatedTextResizesItsControl)
     }
     SetConfigSection("", "");
     qxtest::RemoveTree(dir);
+}
+
+// ---- the page in German ---------------------------------------------------------
+class TranslatedPage : public qxtest::PageTest {
+protected:
+    void TearDown() override { PageTest::TearDown(), lstrcpyA(g_szLanguage, "English"), SetConfigSection("", ""); }
+};
+
+TEST_F(TranslatedPage, EveryGermanLabelShowsAndFits)
+{
+    // The sample file where it lies (Wine's drive Z: is the root).
+    const std::string file = "Z:" QX_SOURCE_DIR "/resources/config/QXTINTRA.CFG";
+    SetConfigSection("German", file.c_str());
+    auto german = [&file](const char* key) {
+        char text[512] = "";
+        GetPrivateProfileStringA("German", key, "", text, sizeof text, file.c_str());
+        return std::string(text);
+    };
+    auto fontOf = [](HWND hwnd) { return SendMessageA(hwnd, WM_GETFONT, 0, 0); };
+
+    // An English page keeps its own texts whatever section is read.
+    for (const bool translated : { false, true }) {
+        SCOPED_TRACE(translated);
+        lstrcpyA(g_szLanguage, translated ? "German" : "English");
+        Open();
+        // Relaid out, the page's controls take the sheet's font, and the tab
+        // dialogs' controls the font the tab control had (the page's own).
+        HWND group = GetDlgItem(page, IDC_ORIGINALGRPBOX);
+        EXPECT_EQ(fontOf(group) == fontOf(sheet), translated);
+        EXPECT_EQ(fontOf(GetDlgItem(g_EffectsDlg, IDC_EMBOSS)) == fontOf(page), translated);
+        EXPECT_EQ(TextOf(group), translated ? german("IDC_ORIGINALGRPBOX") : "Original image");
+        RECT r, slider;
+        GetWindowRect(group, &r);
+        EXPECT_LE(Extent(group, TextOf(group)).cx, r.right - r.left);
+        for (int tab : { QX_TAB_ARTISTIC, QX_TAB_DEBLOCK }) {
+            const TabInfo* info = GetTabInfo(tab);
+            for (int k = 0; k < info->rowCount; ++k) {
+                const EffectRow& row = info->rows[k];
+                SCOPED_TRACE(row.textKey);
+                HWND child = tab == QX_TAB_ARTISTIC ? g_EffectsDlg : g_DeblockDlg;
+                HWND radio = GetDlgItem(child, row.radioId);
+                EXPECT_EQ(TextOf(radio) == german(row.textKey), translated);
+                GetWindowRect(radio, &r);
+                EXPECT_LE(Extent(radio, TextOf(radio)).cx, r.right - r.left);
+                if (!row.trackbarId)
+                    continue;
+                GetWindowRect(GetDlgItem(child, row.trackbarId), &slider);
+                EXPECT_LE(r.right, slider.left) << "the label runs under its slider";
+            }
+        }
+        Close();
+    }
 }
 
 } // namespace

@@ -306,6 +306,72 @@ TEST_F(SkinButton, GroupBoxFrameAndCaptionBand)
     EXPECT_EQ(SendMessageA(g, WM_NCHITTEST, 0, 0), HTTRANSPARENT) << "clicks fall through a frame";
 }
 
+TEST_F(SkinButton, PlainRepaintUsesTheCachedLookAndAStateChangePaintsOneButton)
+{
+    HWND a = MakeStripped(BS_AUTORADIOBUTTON, 10);
+    MakeStripped(BS_AUTORADIOBUTTON, 40);  // its neighbour, never painted again below
+    Paint();
+    Recorder<decltype(&CreateBitmap)> masks("CreateBitmap");
+    Recorder<decltype(&FindResourceA)> pictures("FindResourceA");
+    Recorder<decltype(&BeginPaint)> paints("BeginPaint");
+    std::vector<HWND> painted;
+    paints.observe = [&](HDC, HWND w, PAINTSTRUCT*) { painted.push_back(w); };
+    Paint();
+    EXPECT_EQ(masks.calls + pictures.calls, 0) << "no look made again and no picture decoded on a plain repaint";
+    for (UINT step : { WM_LBUTTONDOWN, WM_MOUSEMOVE }) {  // pressed (a new look), then out: the cached normal look
+        painted.clear();
+        masks.calls = 0;
+        Mouse(a, step, step == WM_MOUSEMOVE ? 200 : 5, 5);
+        UpdateWindow(box_);
+        EXPECT_TRUE(!painted.empty() && std::count(painted.begin(), painted.end(), a) == long(painted.size()));
+    }
+    EXPECT_EQ(masks.calls, 0);
+    Mouse(a, WM_LBUTTONUP, 200, 5);
+}
+
+TEST_F(SkinButton, FewColoursGetThePaletteOfTheSkinRamps)
+{
+    Recorder<decltype(&GetDeviceCaps)> caps("GetDeviceCaps");
+    caps.answer = [&](HDC dc, int index) { return index == BITSPIXEL ? 8 : caps.Next(dc, index); };
+    Recorder<decltype(&CreatePalette)> palettes("CreatePalette");
+    std::vector<COLORREF> entries;
+    palettes.observe = [&](HPALETTE, const LOGPALETTE* p) {
+        entries.clear();
+        for (int i = 0; i < p->palNumEntries; ++i)
+            entries.push_back(RGB(p->palPalEntry[i].peRed, p->palPalEntry[i].peGreen, p->palPalEntry[i].peBlue));
+    };
+    SkinButtonDesc d = {};  // the page's frame in another face colour
+    d.flags = 0x1010D | SKIN_FACECOLOR, d.frameStyle = 1, d.frameWidth = 4, d.cornerMax = 20, d.gradientSteps = 16;
+    d.lightColor = RGB(248, 252, 255), d.shadowColor = RGB(136, 144, 152), d.faceColor = RGB(200, 100, 40);
+    HWND g = Make(BS_GROUPBOX, d, 10, 150, 80);
+    Paint();
+    ASSERT_EQ(entries.size(), 34u);
+    // The darker of light and shadow at 90 %; the lighter at 115 %, clamped; the face, at 125 %; black to white.
+    const struct { size_t entry; COLORREF colour; } ramps[] = { { 0, RGB(122, 129, 136) }, { 15, RGB(255, 255, 255) },
+        { 16, RGB(200, 100, 40) }, { 17, RGB(250, 125, 50) }, { 18, RGB(0, 0, 0) }, { 33, RGB(255, 255, 255) } };
+    for (const auto& r : ramps)
+        EXPECT_EQ(entries[r.entry], r.colour) << r.entry;
+    DestroyWindow(g);
+    palettes.calls = 0;
+    MakeStripped(BS_AUTORADIOBUTTON, 100);
+    Paint();
+    EXPECT_EQ(palettes.calls, 0) << "a bitmap skin makes no palette of its own";
+}
+
+TEST(SkinColors, ScaleAndBlend)
+{
+    const struct { COLORREF got, expected; } cases[] = {
+        { ScaleColor(RGB(255, 255, 255), 150, 100), 0x02FFFFFF }, { ScaleColor(RGB(128, 128, 128), 150, 100), 0x02C0C0C0 },
+        { ScaleColor(RGB(10, 21, 200), 50, 100), 0x02000000 | RGB(5, 10, 100) },
+        { ScaleColor(0x02808080, 1, 2), 0x02404040 },  // the marker of the input is not a channel
+        { BlendColors(RGB(0, 0, 0), RGB(255, 255, 255), 1, 1), 0x027F7F7F },
+        { BlendColors(RGB(100, 0, 0), RGB(0, 0, 200), 3, 1), 0x02000000 | RGB(75, 0, 50) },
+        { BlendColors(RGB(9, 9, 9), RGB(200, 200, 200), 1, 0), 0x02090909 },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.got, c.expected);
+}
+
 TEST_F(SkinButton, FiveHundredStateChangesLeaveNothingBehind)
 {
     HWND r = MakeStripped(BS_AUTORADIOBUTTON, 10);
