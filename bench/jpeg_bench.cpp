@@ -1,18 +1,19 @@
-// JPEG decoding beside its peers, in one run: the module's decoder, libjpeg-
-// turbo (slow-integer transform, its default) and stb_image, each producing the
-// same bottom-up 24-bit BGR DIB layout, on the module's own pictures and on
-// larger ones made at start-up (1920x1080 baseline 4:2:0, progressive 4:2:0,
-// greyscale, 4:4:4 and a file with a restart interval).
+// JPEG decoding beside its peers, in one run: the module's decoder on the
+// kernels this processor runs (qx), on SSE2 alone (qx-sse2) and on the plain
+// kernels an old processor runs (qx-plain), libjpeg-turbo (slow-integer
+// transform, its default) and stb_image, each producing the same bottom-up
+// 24-bit BGR DIB layout, on the module's own pictures and on larger ones made
+// at start-up (1920x1080 baseline 4:2:0, progressive 4:2:0, greyscale, 4:4:4
+// and a file with a restart interval). See side_by_side.h for the figures.
 //
-//   ninja -C build/... bench_jpeg_bench && build/.../bench_jpeg_bench
-//
-// After the usual table it prints one line per picture with the module's
-// time and its ratio to each peer (below 1: faster).
+//   build/native/bench_jpeg_bench [--rounds N] [--turn SECONDS] [NAME ...]
 #include <windows.h>
 
 #include "imaging/imaging.h"
+#include "imaging/kernels.h"
 
-#include <benchmark/benchmark.h>
+#include "side_by_side.h"
+
 #include <jpeglib.h>
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -136,22 +137,18 @@ std::vector<Sample> Samples()
     return samples;
 }
 
-// ---- the three decoders, each to a bottom-up BGR DIB ---------------------------
+// ---- the decoders, each to a bottom-up BGR DIB ---------------------------------
 
-void DecodeModule(benchmark::State& state, const Bytes& jpeg)
+bool DecodeModule(const Bytes& jpeg, int level)
 {
-    for (auto _ : state) {
-        IMG_INFO info = {};
-        info.cbData = (DWORD)jpeg.size();
-        HBITMAP dib = Img_Decode(nullptr, IMG_TYPE_JPEG, jpeg.data(), &info);
-        if (!dib) {
-            state.SkipWithError("refused");
-            return;
-        }
-        benchmark::DoNotOptimize(info.pBits);
+    Img_ForceKernelLevel(level);
+    IMG_INFO info = {};
+    info.cbData = (DWORD)jpeg.size();
+    HBITMAP dib = Img_Decode(nullptr, IMG_TYPE_JPEG, jpeg.data(), &info);
+    if (dib)
         DeleteObject(dib);
-        HeapFree(GetProcessHeap(), 0, info.pBitmapInfo);
-    }
+    HeapFree(GetProcessHeap(), 0, info.pBitmapInfo);
+    return dib != nullptr;
 }
 
 struct TurboError {
@@ -159,108 +156,73 @@ struct TurboError {
     jmp_buf jump;
 };
 
-void DecodeTurbo(benchmark::State& state, const Bytes& jpeg)
+bool DecodeTurbo(const Bytes& jpeg, Bytes& dib)
 {
-    Bytes dib;
-    for (auto _ : state) {
-        jpeg_decompress_struct d;
-        TurboError err;
-        d.err = jpeg_std_error(&err.mgr);
-        err.mgr.error_exit = [](j_common_ptr c) { longjmp(reinterpret_cast<TurboError*>(c->err)->jump, 1); };
-        if (setjmp(err.jump)) {
-            jpeg_destroy_decompress(&d);
-            state.SkipWithError("refused");
-            return;
-        }
-        jpeg_create_decompress(&d);
-        jpeg_mem_src(&d, jpeg.data(), (unsigned long)jpeg.size());
-        jpeg_read_header(&d, TRUE);
-        d.dct_method = JDCT_ISLOW;
-        d.out_color_space = JCS_EXT_BGR;
-        jpeg_start_decompress(&d);
-        const size_t rowBytes = (d.output_width * 3 + 3) & ~3u;
-        dib.resize(rowBytes * d.output_height);
-        while (d.output_scanline < d.output_height) {
-            JSAMPROW row = &dib[(d.output_height - 1 - d.output_scanline) * rowBytes];
-            jpeg_read_scanlines(&d, &row, 1);
-        }
-        jpeg_finish_decompress(&d);
+    jpeg_decompress_struct d;
+    TurboError err;
+    d.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = [](j_common_ptr c) { longjmp(reinterpret_cast<TurboError*>(c->err)->jump, 1); };
+    if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&d);
-        benchmark::DoNotOptimize(dib.data());
+        return false;
     }
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, jpeg.data(), (unsigned long)jpeg.size());
+    jpeg_read_header(&d, TRUE);
+    d.dct_method = JDCT_ISLOW;
+    d.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&d);
+    const size_t rowBytes = (d.output_width * 3 + 3) & ~3u;
+    dib.resize(rowBytes * d.output_height);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = &dib[(d.output_height - 1 - d.output_scanline) * rowBytes];
+        jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return true;
 }
 
-void DecodeStb(benchmark::State& state, const Bytes& jpeg)
+bool DecodeStb(const Bytes& jpeg, Bytes& dib)
 {
-    Bytes dib;
-    for (auto _ : state) {
-        int w, h, n;
-        unsigned char* rgb = stbi_load_from_memory(jpeg.data(), (int)jpeg.size(), &w, &h, &n, 3);
-        if (!rgb) {
-            state.SkipWithError("refused");
-            return;
-        }
-        const size_t rowBytes = ((size_t)w * 3 + 3) & ~(size_t)3;
-        dib.resize(rowBytes * h);
-        for (int y = 0; y < h; ++y) {
-            const unsigned char* s = rgb + (size_t)y * w * 3;
-            unsigned char* o = &dib[(size_t)(h - 1 - y) * rowBytes];
-            for (int x = 0; x < w; ++x, s += 3, o += 3)
-                o[0] = s[2], o[1] = s[1], o[2] = s[0];
-        }
-        stbi_image_free(rgb);
-        benchmark::DoNotOptimize(dib.data());
+    int w, h, n;
+    unsigned char* rgb = stbi_load_from_memory(jpeg.data(), (int)jpeg.size(), &w, &h, &n, 3);
+    if (!rgb)
+        return false;
+    const size_t rowBytes = ((size_t)w * 3 + 3) & ~(size_t)3;
+    dib.resize(rowBytes * h);
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* s = rgb + (size_t)y * w * 3;
+        unsigned char* o = &dib[(size_t)(h - 1 - y) * rowBytes];
+        for (int x = 0; x < w; ++x, s += 3, o += 3)
+            o[0] = s[2], o[1] = s[1], o[2] = s[0];
     }
+    stbi_image_free(rgb);
+    return true;
 }
-
-// Keeps each run's CPU time per iteration for the summary: on a shared
-// machine it is steadier than wall time.
-class Recorder : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& r : runs) {
-            if (!r.error_occurred && r.iterations)
-                seconds[r.run_name.function_name] = r.cpu_accumulated_time / (double)r.iterations;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<Sample> samples = Samples();
-    static const struct {
-        const char* name;
-        void (*fn)(benchmark::State&, const Bytes&);
-    } kDecoders[] = { { "qx", DecodeModule }, { "libjpeg-turbo", DecodeTurbo }, { "stb_image", DecodeStb } };
-    for (const Sample& s : samples) {
-        for (const auto& d : kDecoders) {
-            const Bytes* data = &s.jpeg;
-            auto fn = d.fn;
-            benchmark::RegisterBenchmark((std::string(d.name) + "/" + s.name).c_str(),
-                                         [data, fn](benchmark::State& st) { fn(st, *data); })
-                ->Unit(benchmark::kMillisecond)
-                ->MinTime(0.3);
-        }
+    const BenchOptions options(argc, argv);
+    Bytes dib;
+    const Bytes* jpeg = nullptr;
+    const std::vector<Contender> contenders = {
+        { "qx", [&] { return DecodeModule(*jpeg, -1); } },
+        { "qx-sse2", [&] { return DecodeModule(*jpeg, IMG_KERNELS_SSE2); } },
+        { "qx-plain", [&] { return DecodeModule(*jpeg, IMG_KERNELS_SCALAR); } },
+        { "turbo", [&] { return DecodeTurbo(*jpeg, dib); } },
+        { "stb", [&] { return DecodeStb(*jpeg, dib); } },
+    };
+    printf("Medians of %d rounds; kernel level in force for qx: %d\n", options.rounds, Img_ForceKernelLevel(-1));
+    PrintHeader(contenders, 3);
+    for (const Sample& s : Samples()) {
+        if (!options.Wanted(s.name))
+            continue;
+        jpeg = &s.jpeg;
+        PrintLine(s.name, TakeTurns(contenders, options.rounds, options.turn), 3);
     }
-    benchmark::Initialize(&argc, argv);
-    Recorder recorder;
-    benchmark::RunSpecifiedBenchmarks(&recorder);
-    printf("\nCPU time per decode, and the module's time as a multiple of each peer's\n");
-    printf("%-26s %10s %12s %12s\n", "picture", "qx ms", "/turbo", "/stb");
-    for (const Sample& s : samples) {
-        auto at = [&](const char* decoder) {
-            auto it = recorder.seconds.find(std::string(decoder) + "/" + s.name);
-            return it == recorder.seconds.end() ? 0.0 : it->second;
-        };
-        double qx = at("qx"), turbo = at("libjpeg-turbo"), stb = at("stb_image");
-        if (qx > 0 && turbo > 0 && stb > 0)
-            printf("%-26s %10.3f %11.2fx %11.2fx\n", s.name.c_str(), qx * 1e3, qx / turbo, qx / stb);
-    }
-    benchmark::Shutdown();
+    Img_ForceKernelLevel(-1);
     return 0;
 }

@@ -1,21 +1,25 @@
 // PNG and DEFLATE decoding beside their peers, in one run:
-//   PNG: the module's decoder (to its DIB) against libpng and libspng (each
-//        to the file's own pixel format, their cheapest output), on the
-//        module's pictures and on 1920x1080 RGB, RGBA, grey, palette and
-//        interlaced files;
-//   DEFLATE: the pull decompressor (one read of the whole output) against
-//        zlib and libdeflate on zlib streams of levels 1, 6 and 9.
-// Throughput counts decompressed bytes (the PNG's raw image data).
+//   PNG: the module's decoder (to its DIB) on the kernels this processor
+//        runs (qx) and on the plain ones (qx-plain) against libpng and
+//        libspng (each to the file's own pixel format, their cheapest
+//        output), on the module's pictures and on 1920x1080 RGB, RGBA,
+//        grey, palette and interlaced files;
+//   DEFLATE: the pull decompressor (one read of the whole output), the same
+//        two ways, against zlib and libdeflate on zlib streams of levels 1,
+//        6 and 9.
+// See side_by_side.h for the figures.
 //
-//   ninja -C build/... bench_png_bench && build/.../bench_png_bench
+//   build/native/bench_png_bench [--rounds N] [--turn SECONDS] [NAME ...]
 #include <windows.h>
 
 #include "imaging/imaging.h"
 #include "imaging/inflate.h"
+#include "imaging/kernels.h"
+
+#include "side_by_side.h"
 
 #include "png_memio.h"
 
-#include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <libdeflate.h>
 #include <png.h>
@@ -116,12 +120,12 @@ Bytes ReadFileBytes(const std::string& path)
 
 // ---- the decoders -----------------------------------------------------------------
 
-bool DecodeOurs(const Bytes& file)
+bool DecodeOurs(const Bytes& file, int level)
 {
+    Img_ForceKernelLevel(level);
     IMG_INFO info{};
     info.cbData = (DWORD)file.size();
     HBITMAP dib = Img_DecodePng(nullptr, file.data(), &info);
-    benchmark::DoNotOptimize(info.pBits);
     if (dib)
         DeleteObject(dib);
     HeapFree(GetProcessHeap(), 0, info.pBitmapInfo);
@@ -168,81 +172,22 @@ bool DecodeSpng(const Bytes& file, Bytes& out)
     return ok;
 }
 
+bool InflateOurs(const Bytes& z, Bytes& out, size_t size, int level)
+{
+    Img_ForceKernelLevel(level);
+    INFLATE_STATE s{};
+    const bool ok = Inflate_Start(&s, z.data(), z.data() + z.size(), nullptr, nullptr) &&
+                    Inflate_Read(&s, out.data(), (DWORD)size, INFLATE_SLACK) == size && Inflate_Finish(&s) == 1;
+    Inflate_End(&s);
+    return ok;
+}
+
 // Raw image bytes of a file (what its zlib stream expands to).
 size_t RawBytes(const Bytes& file)
 {
     Bytes out;
     DecodeSpng(file, out);
     return out.size();
-}
-
-// ---- benchmark registration -------------------------------------------------------------
-
-struct PngCase {
-    std::string name;
-    Bytes file;
-};
-
-std::vector<PngCase>& PngCases()
-{
-    static std::vector<PngCase> cases;
-    return cases;
-}
-
-void BenchPng(benchmark::State& state, const PngCase* c, int which)
-{
-    Bytes out;
-    for (auto _ : state) {
-        bool ok = which == 0 ? DecodeOurs(c->file) : which == 1 ? DecodeLibpng(c->file, out) : DecodeSpng(c->file, out);
-        if (!ok) {
-            state.SkipWithError("decode failed");
-            break;
-        }
-    }
-    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)RawBytes(c->file));
-}
-
-struct DeflateCase {
-    std::string name;
-    Bytes raw;
-    Bytes z;
-};
-
-std::vector<DeflateCase>& DeflateCases()
-{
-    static std::vector<DeflateCase> cases;
-    return cases;
-}
-
-void BenchInflate(benchmark::State& state, const DeflateCase* c, int which)
-{
-    Bytes out(c->raw.size() + INFLATE_SLACK);
-    libdeflate_decompressor* ld = libdeflate_alloc_decompressor();
-    for (auto _ : state) {
-        bool ok = false;
-        if (which == 0) {
-            INFLATE_STATE s{};
-            ok = Inflate_Start(&s, c->z.data(), c->z.data() + c->z.size(), nullptr, nullptr) &&
-                 Inflate_Read(&s, out.data(), (DWORD)c->raw.size(), INFLATE_SLACK) == c->raw.size() &&
-                 Inflate_Finish(&s) == 1;
-            Inflate_End(&s);
-        } else if (which == 1) {
-            uLongf n = (uLongf)out.size();
-            ok = uncompress(out.data(), &n, c->z.data(), (uLong)c->z.size()) == Z_OK && n == c->raw.size();
-        } else {
-            size_t n = 0;
-            ok = libdeflate_zlib_decompress(ld, c->z.data(), c->z.size(), out.data(), out.size(), &n) ==
-                     LIBDEFLATE_SUCCESS &&
-                 n == c->raw.size();
-        }
-        if (!ok) {
-            state.SkipWithError("decompression failed");
-            break;
-        }
-        benchmark::DoNotOptimize(out.data());
-    }
-    libdeflate_free_decompressor(ld);
-    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)c->raw.size());
 }
 
 Bytes Compress(const Bytes& raw, int level)
@@ -254,8 +199,31 @@ Bytes Compress(const Bytes& raw, int level)
     return z;
 }
 
-void RegisterAll()
+// The IDAT stream of a PNG file, expanded: what a PNG decoder's decompressor makes.
+Bytes ImageData(const Bytes& file)
 {
+    Bytes z;
+    for (size_t pos = 8; pos + 12 <= file.size();) {
+        unsigned len = (unsigned)file[pos] << 24 | file[pos + 1] << 16 | file[pos + 2] << 8 | file[pos + 3];
+        if (memcmp(&file[pos + 4], "IDAT", 4) == 0)
+            z.insert(z.end(), file.begin() + pos + 8, file.begin() + pos + 8 + len);
+        pos += 12 + len;
+    }
+    Bytes raw(RawBytes(file) + 1080);
+    uLongf n = (uLongf)raw.size();
+    uncompress(raw.data(), &n, z.data(), (uLong)z.size());
+    raw.resize(n);
+    return raw;
+}
+
+struct Input {
+    std::string name;
+    Bytes file;
+};
+
+std::vector<Input> PngInputs()
+{
+    std::vector<Input> inputs;
     const char* kDirs[] = { "/resources", "/resources/art" };
     for (const char* sub : kDirs) {
         std::string dir = std::string(QX_SOURCE_DIR) + sub;
@@ -263,61 +231,70 @@ void RegisterAll()
             while (dirent* e = readdir(dp)) {
                 std::string n = e->d_name;
                 if (n.size() > 4 && n.compare(n.size() - 4, 4, ".png") == 0)
-                    PngCases().push_back({ "module/" + n, ReadFileBytes(dir + "/" + n) });
+                    inputs.push_back({ "module/" + n, ReadFileBytes(dir + "/" + n) });
             }
             closedir(dp);
         }
     }
-    PngCases().push_back({ "1920x1080/rgb", EncodePng(1920, 1080, PNG_COLOR_TYPE_RGB, false) });
-    PngCases().push_back({ "1920x1080/rgba", EncodePng(1920, 1080, PNG_COLOR_TYPE_RGB_ALPHA, false) });
-    PngCases().push_back({ "1920x1080/grey", EncodePng(1920, 1080, PNG_COLOR_TYPE_GRAY, false) });
-    PngCases().push_back({ "1920x1080/palette", EncodePng(1920, 1080, PNG_COLOR_TYPE_PALETTE, false) });
-    PngCases().push_back({ "1920x1080/rgb-interlaced", EncodePng(1920, 1080, PNG_COLOR_TYPE_RGB, true) });
-
-    static const char* const kNames[] = { "qx", "libpng", "libspng" };
-    for (const PngCase& c : PngCases())
-        for (int which = 0; which < 3; ++which)
-            benchmark::RegisterBenchmark(("png/" + c.name + "/" + kNames[which]).c_str(), BenchPng, &c, which)
-                ->Unit(benchmark::kMillisecond);
-
-    // DEFLATE on the raw (filtered) image data of the RGB picture.
-    const Bytes& rgbFile = PngCases()[PngCases().size() - 5].file;
-    Bytes raw;
-    {
-        // The IDAT stream expanded: what a PNG decoder's decompressor makes.
-        Bytes z;
-        for (size_t pos = 8; pos + 12 <= rgbFile.size();) {
-            unsigned len = (unsigned)rgbFile[pos] << 24 | rgbFile[pos + 1] << 16 | rgbFile[pos + 2] << 8 | rgbFile[pos + 3];
-            if (memcmp(&rgbFile[pos + 4], "IDAT", 4) == 0)
-                z.insert(z.end(), rgbFile.begin() + pos + 8, rgbFile.begin() + pos + 8 + len);
-            pos += 12 + len;
-        }
-        raw.resize(RawBytes(rgbFile) + 1080);
-        uLongf n = (uLongf)raw.size();
-        uncompress(raw.data(), &n, z.data(), (uLong)z.size());
-        raw.resize(n);
-    }
-    static const char* const kInflaters[] = { "qx", "zlib", "libdeflate" };
-    for (int level : { 1, 6, 9 })
-        DeflateCases().push_back({ "level" + std::to_string(level), raw, Compress(raw, level) });
-    for (const DeflateCase& c : DeflateCases())
-        for (int which = 0; which < 3; ++which)
-            benchmark::RegisterBenchmark(("deflate/" + c.name + "/" + kInflaters[which]).c_str(), BenchInflate, &c,
-                                         which)
-                ->Unit(benchmark::kMillisecond);
+    inputs.push_back({ "1920x1080/rgb", EncodePng(1920, 1080, PNG_COLOR_TYPE_RGB, false) });
+    inputs.push_back({ "1920x1080/rgba", EncodePng(1920, 1080, PNG_COLOR_TYPE_RGB_ALPHA, false) });
+    inputs.push_back({ "1920x1080/grey", EncodePng(1920, 1080, PNG_COLOR_TYPE_GRAY, false) });
+    inputs.push_back({ "1920x1080/palette", EncodePng(1920, 1080, PNG_COLOR_TYPE_PALETTE, false) });
+    inputs.push_back({ "1920x1080/rgb-interlaced", EncodePng(1920, 1080, PNG_COLOR_TYPE_RGB, true) });
+    return inputs;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    RegisterAll();
-    for (const PngCase& c : PngCases())
-        fprintf(stderr, "%-28s %8zu bytes, raw %9zu\n", c.name.c_str(), c.file.size(), RawBytes(c.file));
-    for (const DeflateCase& c : DeflateCases())
-        fprintf(stderr, "deflate %-20s %8zu -> %9zu\n", c.name.c_str(), c.z.size(), c.raw.size());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const BenchOptions options(argc, argv);
+    const std::vector<Input> pngs = PngInputs();
+    printf("Medians of %d rounds; kernel level in force for qx: %d\n", options.rounds, Img_ForceKernelLevel(-1));
+
+    Bytes out;
+    const Bytes* file = nullptr;
+    const std::vector<Contender> pngContenders = {
+        { "qx", [&] { return DecodeOurs(*file, -1); } },
+        { "qx-plain", [&] { return DecodeOurs(*file, IMG_KERNELS_SCALAR); } },
+        { "libpng", [&] { return DecodeLibpng(*file, out); } },
+        { "libspng", [&] { return DecodeSpng(*file, out); } },
+    };
+    PrintHeader(pngContenders, 2);
+    for (const Input& in : pngs) {
+        if (!options.Wanted("png/" + in.name))
+            continue;
+        file = &in.file;
+        PrintLine("png/" + in.name, TakeTurns(pngContenders, options.rounds, options.turn), 2);
+    }
+
+    // DEFLATE on the raw (filtered) image data of the RGB picture.
+    const Bytes raw = ImageData(pngs[pngs.size() - 5].file);
+    Bytes z;
+    out.resize(raw.size() + INFLATE_SLACK);
+    libdeflate_decompressor* ld = libdeflate_alloc_decompressor();
+    const std::vector<Contender> inflaters = {
+        { "qx", [&] { return InflateOurs(z, out, raw.size(), -1); } },
+        { "qx-plain", [&] { return InflateOurs(z, out, raw.size(), IMG_KERNELS_SCALAR); } },
+        { "zlib", [&] {
+             uLongf n = (uLongf)out.size();
+             return uncompress(out.data(), &n, z.data(), (uLong)z.size()) == Z_OK && n == raw.size();
+         } },
+        { "libdeflate", [&] {
+             size_t n = 0;
+             return libdeflate_zlib_decompress(ld, z.data(), z.size(), out.data(), out.size(), &n) ==
+                        LIBDEFLATE_SUCCESS && n == raw.size();
+         } },
+    };
+    PrintHeader(inflaters, 2);
+    for (int level : { 1, 6, 9 }) {
+        const std::string name = "deflate/level" + std::to_string(level);
+        if (!options.Wanted(name))
+            continue;
+        z = Compress(raw, level);
+        PrintLine(name, TakeTurns(inflaters, options.rounds, options.turn), 2);
+    }
+    libdeflate_free_decompressor(ld);
+    Img_ForceKernelLevel(-1);
     return 0;
 }

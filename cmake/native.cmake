@@ -31,6 +31,20 @@ if(QX_NATIVE_TEST_SOURCES)
   gtest_discover_tests(qx_native_tests PROPERTIES TIMEOUT 600)
 endif()
 
+# The shipped 32-bit module's bit buffers are 32-bit words: the decoders are
+# built so here as well, for the tests that run them on every kernel level.
+add_library(qximaging_word32 STATIC ${QX_IMAGING_PORTABLE} ${QX_NATIVEWIN_SOURCES})
+target_include_directories(qximaging_word32 PUBLIC ${QX_NATIVE_INCLUDES})
+target_compile_definitions(qximaging_word32 PUBLIC QX_BITWORD_32)
+target_compile_options(qximaging_word32 PRIVATE ${QX_MODULE_FLAGS} ${QX_SANITIZE} -O1 -g)
+target_link_options(qximaging_word32 PUBLIC ${QX_SANITIZE})
+add_executable(qx_native_tests_word32 ${CMAKE_SOURCE_DIR}/tests/native/kernel_paths_test.cpp)
+target_compile_options(qx_native_tests_word32 PRIVATE ${QX_SANITIZE} -g)
+target_include_directories(qx_native_tests_word32 PRIVATE ${CMAKE_SOURCE_DIR}/fuzz)
+target_compile_definitions(qx_native_tests_word32 PRIVATE QX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+target_link_libraries(qx_native_tests_word32 PRIVATE qximaging_word32 GTest::gtest GTest::gtest_main png z jpeg)
+gtest_discover_tests(qx_native_tests_word32 TEST_PREFIX word32. PROPERTIES TIMEOUT 600)
+
 # Fuzzers need clang's libFuzzer: one target per decoder from fuzz/decode.cpp,
 # and one of the decompressor alone.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")

@@ -1,5 +1,12 @@
 enable_language(RC)
 
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
+  # 32-bit Windows promises only a 4-byte aligned stack, and the module is
+  # called from threads it does not own; the vector kernels keep 16-byte
+  # values on the stack, so every function that needs more aligns its own.
+  list(APPEND QX_MODULE_FLAGS -mincoming-stack-boundary=2)
+endif()
+
 file(GLOB_RECURSE QX_MODULE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
 list(REMOVE_ITEM QX_MODULE_SOURCES ${CMAKE_SOURCE_DIR}/src/hosting/dllmain.cpp)
 

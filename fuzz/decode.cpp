@@ -1,11 +1,6 @@
-// libFuzzer target of one decoder, built once for each (QX_FUZZ_TYPE is
-// IMG_TYPE_BMP, IMG_TYPE_JPEG or IMG_TYPE_PNG): every input ends in a
-// well-formed picture or a refusal, never in a crash, a hang, a sanitizer
-// report or a leak.
-// Almost every mutation of a PNG file breaks a chunk CRC, which the decoder
-// rightly refuses at once. So a PNG input is decoded twice: as it is, and
-// with every CRC it declares made right, which lets the mutations reach the
-// chunk rules, the decompressor and the row filters.
+// libFuzzer target of one decoder (QX_FUZZ_TYPE): every input ends in a well-formed picture or a refusal,
+// never a crash, hang, sanitizer report or leak. Almost every mutation of a PNG breaks a chunk CRC, so a PNG
+// is decoded twice: as it is, and with every CRC made right, to reach the chunk rules, inflate and filters.
 #include "decode_check.h"
 
 #include "imaging/checksum.h"

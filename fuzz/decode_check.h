@@ -1,8 +1,5 @@
-// What every decode through Img_Decode must leave behind, checked the same
-// way by the fuzz targets (which stop the run) and by the native tests (which
-// report it): a well-formed header and DIB section, a palette exactly when
-// there is a colour table and of the same colours, a refusal that hands
-// nothing out, and every heap block and GDI object of the decode released.
+// What every decode through Img_Decode must leave, for fuzz targets and native tests alike: a well-formed header
+// and section, a palette exactly of its colour table, a refusal that hands nothing out, nothing left alive.
 #pragma once
 #include <windows.h>
 
@@ -12,9 +9,8 @@
 #include <string>
 #include <vector>
 
-// A picture may claim huge dimensions in a few bytes; above this the fuzz
-// targets fail an allocation as a process short of memory would, which the
-// decoders must survive like any other refusal.
+// A picture may claim huge dimensions in a few bytes; above this the fuzz targets fail an allocation as a
+// process short of memory would, which the decoders must survive like any other refusal.
 constexpr size_t kFuzzAllocationLimit = 4u << 20;
 
 // A decoded picture, or why there is none.
@@ -35,10 +31,7 @@ inline Pic DecodeChecked(WORD type, const uint8_t* data, size_t size)
     info.cbData = (DWORD)size;
     HBITMAP dib = Img_Decode(nullptr, type, data, &info);
     Pic p;
-    auto require = [&](bool ok, const char* what) {
-        if (!ok && p.wrong.empty())
-            p.wrong = what;
-    };
+    auto require = [&](bool ok, const char* what) { p.wrong = ok || !p.wrong.empty() ? p.wrong : what; };
     p.ok = dib != nullptr;
     p.why = Img_GetNotes()->refusal ? Img_GetNotes()->refusal : "(none)";
     require(dib || (!info.pBitmapInfo && !info.pLogPalette), "a refusal handed something out");
@@ -70,8 +63,7 @@ inline Pic DecodeChecked(WORD type, const uint8_t* data, size_t size)
         }
         DeleteObject(dib);
     }
-    HeapFree(GetProcessHeap(), 0, info.pBitmapInfo);
-    HeapFree(GetProcessHeap(), 0, info.pLogPalette);
+    HeapFree(GetProcessHeap(), 0, info.pBitmapInfo), HeapFree(GetProcessHeap(), 0, info.pLogPalette);
     const NativeWinCounts after = NativeWin_Counts();
     require(after.heapBlocks == before.heapBlocks && after.gdiObjects == before.gdiObjects, "a heap block or GDI object left alive");
     return p;

@@ -1,8 +1,5 @@
-// libFuzzer target: the pull decompressor alone. The first two bytes of an
-// input choose how the rest (a zlib stream) is cut into pieces and how much
-// each read asks for; the stream is decoded once whole and once cut that way,
-// and the two must agree: same bytes, same verdict, same trailer check.
-// Otherwise, no crash, hang, sanitizer report or leak.
+// libFuzzer target: the pull decompressor alone. The first two bytes choose how the rest (a zlib stream) is
+// cut and read; decoded whole and cut, the two must agree in bytes, verdict and trailer check.
 #include "inflate_run.h"
 
 #include <cstdlib>
@@ -11,9 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 2)
         return 0;
-    // Every third piece empty; small reads over the first 2 KB of output,
-    // where pieces and reads fall on every kind of boundary, larger ones
-    // after, to keep each run short.
+    // Every third piece empty; small reads over the first 2 KB of output, larger ones after to keep runs short.
     static const size_t kPieces[8] = { 1, 2, 3, 5, 13, 64, 255, 4096 };
     static const size_t kReads[8] = { 1, 2, 7, 64, 258, 1000, 5761, 65536 };
     const size_t piece = kPieces[data[0] & 7], read = kReads[data[1] & 7];

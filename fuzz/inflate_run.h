@@ -1,8 +1,5 @@
-// The pull decompressor over one zlib stream, as the fuzz target and the
-// native tests drive it: the input cut into pieces of the sizes given in
-// turn (the list starting again; 0 makes an empty piece, as an IDAT chunk of
-// length 0 would), each an exact-size heap copy, and the output asked for in
-// reads of the sizes given in turn (the last repeating).
+// The pull decompressor as the fuzz target and the tests drive it: the input in exact-size heap copies of the
+// sizes given in turn (again and again; 0 an empty piece), read in the sizes given in turn (the last repeating).
 #pragma once
 #include <windows.h>
 
@@ -32,8 +29,7 @@ inline InflateRun RunInflate(const uint8_t* z, size_t size, size_t want, std::ve
             if (f.pos >= f.size)
                 return 0;
             const size_t n = std::min(f.pieces[f.i++ % f.pieces.size()], f.size - f.pos);
-            f.held.emplace_back(new uint8_t[n]);
-            std::copy_n(f.z + f.pos, n, f.held.back().get());
+            f.held.emplace_back(new uint8_t[n]), std::copy_n(f.z + f.pos, n, f.held.back().get());
             *next = f.held.back().get(), *end = *next + n, f.pos += n;
             return 1;
         }
@@ -46,16 +42,11 @@ inline InflateRun RunInflate(const uint8_t* z, size_t size, size_t want, std::ve
     if (Inflate_Start(&s, next, end, Feed::More, &feed)) {
         r.out.resize(want + INFLATE_SLACK);
         size_t got = 0;
-        for (DWORD n = 1, ask = 1, i = 0; got < want && n == ask; got += n) {
-            ask = (DWORD)std::min(reads[std::min<size_t>(i++, reads.size() - 1)], want - got);
-            n = Inflate_Read(&s, &r.out[got], ask, INFLATE_SLACK);
-        }
-        r.out.resize(got);
-        if (!s.error)
-            r.finish = Inflate_Finish(&s);
+        for (DWORD n = 1, ask = 1, i = 0; got < want && n == ask; got += n)
+            ask = (DWORD)std::min(reads[std::min<size_t>(i++, reads.size() - 1)], want - got), n = Inflate_Read(&s, &r.out[got], ask, INFLATE_SLACK);
+        r.out.resize(got), r.finish = s.error ? -2 : Inflate_Finish(&s);
     }
-    r.error = s.error;
-    Inflate_End(&s);
+    r.error = s.error, Inflate_End(&s);
     r.leaked = NativeWin_Counts().heapBlocks != before;
     return r;
 }

@@ -250,7 +250,19 @@ inline unsigned long long Load64(const BYTE* p)
 
 inline void Store64(BYTE* p, unsigned long long v) { memcpy(p, &v, 8); }
 
-inline unsigned long long LowBits(unsigned long long v, DWORD n) { return v & ((1ull << n) - 1); }
+inline IMG_BITWORD LoadWord(const BYTE* p)
+{
+    IMG_BITWORD v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// n below the word's width.
+inline IMG_BITWORD LowBits(IMG_BITWORD v, DWORD n) { return v & (((IMG_BITWORD)1 << n) - 1); }
+
+// The most bits Need may be asked for: a byte is added while fewer are held,
+// so the buffer then holds up to 7 more, and all must fit in the word.
+constexpr DWORD kMaxNeed = kImgWordBits - 7;
 
 void Fail(INFLATE_STATE* s, DWORD error)
 {
@@ -276,9 +288,9 @@ bool NextPiece(INFLATE_STATE* s)
     return false;
 }
 
-// Makes at least n (up to 56) bits available, crossing into the next piece of
-// input as needed and padding with zero bytes past the end of the input.
-// False only when fetching input failed (the error is set).
+// Makes at least n (up to kMaxNeed) bits available, crossing into the next
+// piece of input as needed and padding with zero bytes past the end of the
+// input. False only when fetching input failed (the error is set).
 bool Need(INFLATE_STATE* s, DWORD n)
 {
     while (s->bitsLeft < n) {
@@ -295,7 +307,7 @@ bool Need(INFLATE_STATE* s, DWORD n)
         }
         if (s->inNext == s->inEnd)
             continue;  // an empty piece
-        s->bitBuf |= (unsigned long long)*s->inNext++ << s->bitsLeft;
+        s->bitBuf |= (IMG_BITWORD)*s->inNext++ << s->bitsLeft;
         s->bitsLeft += 8;
     }
     return true;
@@ -309,10 +321,11 @@ inline DWORD Take(INFLATE_STATE* s, DWORD n)
     return v;
 }
 
-// Looks up the next symbol (with its extra bits available) and consumes its
-// code; the caller takes the extra bits with ExtraBits.
+// Looks up the next symbol, with `needed` bits available; a code that goes
+// on in a second-level table has its first-level bits dropped here.
 DWORD DecodeEntry(INFLATE_STATE* s, const DWORD* table, DWORD tableBits, DWORD needed)
 {
+    static_assert(kMaxCodeLength + 5 <= kMaxNeed, "a literal/length code with its extra bits fits in a word");
     if (!Need(s, needed))
         return kInvalid;
     DWORD e = table[LowBits(s->bitBuf, tableBits)];
@@ -323,7 +336,8 @@ DWORD DecodeEntry(INFLATE_STATE* s, const DWORD* table, DWORD tableBits, DWORD n
     return e;
 }
 
-// Drops the code of entry e and returns its value plus extra bits.
+// Drops the code of entry e and returns its value plus extra bits, which
+// must be in the buffer.
 inline DWORD ConsumeEntry(INFLATE_STATE* s, DWORD e)
 {
     const DWORD total = e & 0xFF;
@@ -416,9 +430,11 @@ void ReadBlockHeader(INFLATE_STATE* s)
     switch (Take(s, 2)) {
     case 0: {
         Take(s, s->bitsLeft & 7);  // stored data starts on a byte boundary
-        if (!Need(s, 32))
+        if (!Need(s, 16))
             return;
         const DWORD len = Take(s, 16);
+        if (!Need(s, 16))
+            return;
         const DWORD nlen = Take(s, 16);
         if (len != (~nlen & 0xFFFF)) {
             Fail(s, INFLATE_ERR_DATA);
@@ -535,13 +551,17 @@ void DecodeSlow(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd)
         return;
     }
     const DWORD len = ConsumeEntry(s, e);
-    e = DecodeEntry(s, s->dist, kDistBits, kMaxCodeLength + 13);
+    // A distance code and its extra bits (28) may not fit in a 32-bit word
+    // at once: the extra bits are made available after the code.
+    e = DecodeEntry(s, s->dist, kDistBits, kMaxCodeLength);
     if (s->error)
         return;
     if (e & kExceptional) {
         Fail(s, INFLATE_ERR_DATA);
         return;
     }
+    if (!Need(s, e & 0xFF))
+        return;
     const DWORD dist = ConsumeEntry(s, e);
     const DWORD room = (DWORD)(outEnd - out);
     const DWORD now = len < room ? len : room;
@@ -560,28 +580,32 @@ void DecodeSlow(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd)
 // the table access overlaps the copy.
 constexpr SIZE_T kFastInput = 16;
 
-// Refill to at least 56 bits: enough for a literal/length code with its
-// extra bits (20) and a distance code with its extra bits (28). Whole bytes
-// that no longer fit stay in the input; bits above the count may hold a copy
-// of the next input bits, which the next refill writes again unchanged.
-#define QX_REFILL()                               \
-    do {                                          \
-        bitBuf |= Load64(in) << bitsLeft;         \
-        in += (63 - bitsLeft) >> 3;               \
-        bitsLeft |= 56;                           \
+// Refill to at least a word less a byte: 56 bits, enough for a literal/
+// length code with its extra bits (20) and a distance code with its extra
+// bits (28); or 24 in a 32-bit word, enough for either one alone, so the
+// 32-bit loop refills between them (kWideWord). Whole bytes that no longer
+// fit stay in the input; bits above the count hold a copy of the next input
+// bits, which the next refill writes again unchanged, so a lookup made just
+// after a refill, or with at least 11 bits of the word's content left, sees
+// the right bits. Each refill needs a word of input: the loop checks for
+// kFastInput bytes once per symbol, enough for its four refills.
+#define QX_REFILL()                                         \
+    do {                                                    \
+        bitBuf |= LoadWord(in) << bitsLeft;                 \
+        in += (kImgWordBits - 1 - bitsLeft) >> 3;           \
+        bitsLeft |= kImgWordBits - 8;                       \
     } while (0)
 
-#if defined(__GNUC__)
-#define QX_ALWAYS_INLINE inline __attribute__((always_inline))
-#else
-#define QX_ALWAYS_INLINE inline
-#endif
+constexpr bool kWideWord = kImgWordBits >= 64;
+constexpr SIZE_T kRefillsPerSymbol = kWideWord ? 2 : 4;
+static_assert((kRefillsPerSymbol - 1) * (sizeof(IMG_BITWORD) - 1) + sizeof(IMG_BITWORD) <= kFastInput,
+              "input for the refills of one symbol");
 
-QX_ALWAYS_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef, BYTE* outEnd, BYTE* slackEnd)
+QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef, BYTE* outEnd, BYTE* slackEnd)
 {
     const BYTE* in = s->inNext;
     const BYTE* const inEnd = s->inEnd;
-    unsigned long long bitBuf = s->bitBuf;
+    IMG_BITWORD bitBuf = s->bitBuf;
     DWORD bitsLeft = s->bitsLeft;
     BYTE* out = outRef;
     const DWORD* const litlen = s->litlen;
@@ -596,16 +620,16 @@ QX_ALWAYS_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& 
                 bitsLeft -= kLitlenBits;
                 e = litlen[(e >> 16) + LowBits(bitBuf, e & 0xFF)];
             }
-            unsigned long long saved = bitBuf;
+            IMG_BITWORD saved = bitBuf;
             bitBuf >>= e & 0xFF;
             bitsLeft -= e & 0xFF;
             if (e & kLiteral) {
                 *out++ = (BYTE)(e >> 16);
                 // Up to two more literals from the first-level table fit in
-                // the bits left (at least 41 here, 11 per code), and still
-                // leave enough for the next lookup.
+                // the bits of a 64-bit word (at least 41 here, 11 per code),
+                // and still leave enough for the next lookup.
                 e = litlen[LowBits(bitBuf, kLitlenBits)];
-                if ((e & kLiteral) && out < outEnd) {
+                if (kWideWord && (e & kLiteral) && out < outEnd) {
                     bitBuf >>= e & 0xFF;
                     bitsLeft -= e & 0xFF;
                     *out++ = (BYTE)(e >> 16);
@@ -631,10 +655,14 @@ QX_ALWAYS_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& 
             }
             const DWORD len = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> ((e >> 8) & 0xF));
 
+            if (!kWideWord)
+                QX_REFILL();
             e = distTable[LowBits(bitBuf, kDistBits)];
             if (e & kSubtable) {
                 bitBuf >>= kDistBits;
                 bitsLeft -= kDistBits;
+                if (!kWideWord)
+                    QX_REFILL();
                 e = distTable[(e >> 16) + LowBits(bitBuf, e & 0xFF)];
             }
             saved = bitBuf;
@@ -663,8 +691,8 @@ QX_ALWAYS_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& 
                 continue;
             }
 
-            // At least 9 input bytes are left from the check before the last
-            // refill: refill again and look up the next symbol now.
+            // Input is left for another refill (see kFastInput): refill
+            // again and look up the next symbol now.
             QX_REFILL();
             e = litlen[LowBits(bitBuf, kLitlenBits)];
 
@@ -740,32 +768,16 @@ QX_ALWAYS_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& 
 
 #undef QX_REFILL
 
-// The loop shifts by variable amounts all the time; where the processor has
-// BMI2 those are single instructions, so the loop is compiled twice and the
-// variant picked per call. Everything else is the same code.
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-__attribute__((target("bmi2"))) void DecodeFastBmi2(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd,
-                                                   BYTE* slackEnd)
-{
-    DecodeFastBody(s, dest, out, outEnd, slackEnd);
-}
-
 void DecodeFastPlain(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
 {
     DecodeFastBody(s, dest, out, outEnd, slackEnd);
 }
 
-void DecodeFast(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
-{
-    // A bit test of the runtime's CPU record, not a function-local static:
-    // see HaveCarrylessMultiply in checksum.cpp for why no guarded statics.
-    if (__builtin_cpu_supports("bmi2"))
-        DecodeFastBmi2(s, dest, out, outEnd, slackEnd);
-    else
-        DecodeFastPlain(s, dest, out, outEnd, slackEnd);
-}
-#else
-void DecodeFast(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
+// The loop shifts by variable amounts all the time; where the processor has
+// BMI2 those are single instructions, so the loop is compiled twice.
+// Everything else is the same code.
+#if defined(QX_X86)
+QX_TARGET_BMI2 void DecodeFastBmi2(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
 {
     DecodeFastBody(s, dest, out, outEnd, slackEnd);
 }
@@ -833,7 +845,7 @@ DWORD Inflate_Read(INFLATE_STATE* s, BYTE* dest, DWORD n, DWORD slack)
             continue;
         }
         if (s->mode == kModeHuffman) {
-            DecodeFast(s, dest, out, outEnd, outEnd + slack);
+            Img_GetKernels()->inflateFast(s, dest, out, outEnd, outEnd + slack);
             if (out < outEnd && s->mode == kModeHuffman && !s->matchLeft && !s->error)
                 DecodeSlow(s, dest, out, outEnd);
         } else if (s->mode == kModeBlockHeader) {
@@ -890,18 +902,28 @@ int Inflate_Finish(INFLATE_STATE* s)
         return -1;
     }
     Take(s, s->bitsLeft & 7);
-    if (!Need(s, 32))
-        return -1;
-    if (s->bitsLeft < 32 + s->overread * 8)
-        return 0;
     DWORD trailer = 0;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
+        if (!Need(s, 8))
+            return -1;
+        if (s->bitsLeft < 8 + s->overread * 8)
+            return 0;
         trailer = (trailer << 8) | Take(s, 8);
+    }
     if (trailer != s->adler) {
         Fail(s, INFLATE_ERR_CHECKSUM);
         return -1;
     }
     return 1;
+}
+
+void InflateChooseKernels(IMG_KERNELS* k)
+{
+    k->inflateFast = DecodeFastPlain;
+#if defined(QX_X86)
+    if (k->bmi2)
+        k->inflateFast = DecodeFastBmi2;
+#endif
 }
 
 void Inflate_End(INFLATE_STATE* s)

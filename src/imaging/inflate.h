@@ -8,6 +8,8 @@
 #pragma once
 #include <windows.h>
 
+#include "imaging/kernels.h"
+
 // Hands the decompressor the next piece of compressed input once the current
 // one is used up. Returns 1 with *next and *end set (an empty piece is
 // allowed), 0 when the stream has no more input, -1 when fetching it failed
@@ -28,14 +30,14 @@ enum : DWORD {
 constexpr DWORD INFLATE_SLACK = 16;
 
 struct INFLATE_STATE {
-    // Input: the current piece and a bit buffer that holds up to 64 bits of
-    // it, least significant bit first. Once the input has run out, zero bytes
+    // Input: the current piece and a bit buffer of one machine word,
+    // least significant bit first. Once the input has run out, zero bytes
     // are fed instead so that codes can still be looked up a whole table
     // width at a time; 'overread' counts them, and consuming any of their bits
     // means the stream was cut short.
     const BYTE* inNext;
     const BYTE* inEnd;
-    unsigned long long bitBuf;
+    IMG_BITWORD bitBuf;
     DWORD bitsLeft;
     DWORD overread;
     INFLATE_INPUT moreInput;

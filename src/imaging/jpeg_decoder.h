@@ -10,7 +10,9 @@
 // Nine-bit lookahead: every code of up to 9 bits (all of the usual tables'
 // frequent symbols) resolves with one table read; longer codes take the
 // length-by-length walk.
-constexpr int kJpegLookBits = 9;
+constexpr int kJpegLookBits = 10;
+
+constexpr int kJpegEndOfBlock = 64;
 
 struct JPEG_HUFF_TABLE {
     BOOL defined;
@@ -24,9 +26,11 @@ struct JPEG_HUFF_TABLE {
     // Lookahead on the next 9 bits: (length << 8) | symbol, 0 when the code
     // is longer than 9 bits.
     uint16_t look[1 << kJpegLookBits];
-    // AC tables only: codes whose length plus extra bits fit in 9 bits,
-    // decoded whole: value << 16 | run << 8 | total length; 0 = not here.
-    int32_t fastAc[1 << kJpegLookBits];
+    // Codes whose length plus extra bits fit in the lookahead, decoded whole:
+    // value << 16 | run << 8 | total length; 0 = not here. DC tables: the
+    // difference, run 0. AC tables: a coefficient and the zeros before it,
+    // or the end of the block as run kJpegEndOfBlock with value 0.
+    int32_t fast[1 << kJpegLookBits];
 };
 
 struct JPEG_QUANT_TABLE {
@@ -82,6 +86,10 @@ struct JPEG_DECODER {
     JPEG_HUFF_TABLE acTables[4];
     JPEG_QUANT_TABLE quantTables[4];
 
+    // The block being decoded by a sequential scan, dequantised: all zero
+    // between blocks (each block clears the rows it used).
+    uint32_t block[64];
+
     uint32_t scansDecoded;
     // Strips: a sequential frame whose first scan holds every component keeps
     // only one MCU row of samples per component and converts each row into
@@ -107,11 +115,13 @@ extern const BYTE kJpegZigzag[64];
 // ---- reconstruction (jpeg_reconstruct.cpp) ---------------------------------
 // Fills the table's scaled values from its raw values.
 void JpegScaleQuant(JPEG_QUANT_TABLE* table);
-// Inverse DCT of one block of dequantised-on-the-fly coefficients (natural
-// order) into 8 rows of 8 samples, rows `stride` bytes apart.
-void JpegIdctBlock(const int16_t* coef, const uint32_t* scaled, BYTE* out, int stride);
-// The same for a block whose only non-zero coefficient may be the DC one.
-void JpegIdctDcOnly(int16_t dc, const uint32_t* scaled, BYTE* out, int stride);
+// Dequantises a block of coefficients (natural order) for the inverse
+// transform (the kernels' idct): d = coefficient x scaled value, 32-bit.
+// Returns the rows that hold a coefficient other than 0 (bit r for row r).
+uint32_t JpegDequantise(const int16_t* coef, const uint32_t* scaled, uint32_t* d);
+// The inverse transform of a block whose only value may be d0 (the
+// dequantised DC coefficient): 8 rows of 8 equal samples.
+void JpegIdctDcOnly(uint32_t d0, BYTE* out, int stride);
 // Creates the output DIB section once the frame header is known.
 BOOL JpegCreateOutput(JPEG_DECODER* d);
 // After the last marker: progressive blocks, replication, colour conversion.

@@ -3,14 +3,15 @@
 // Reconstruction (inverse DCT, replication, colour) is in jpeg_reconstruct.cpp.
 //
 // Speed comes from the bit reader and the Huffman lookahead: the reader keeps
-// up to 64 bits in a register, loading eight bytes at a time where they hold
-// no 0xFF, and every code of up to nine bits (with its extra bits, for AC
+// a machine word of bits in a register, loading a word at a time where its
+// bytes hold no 0xFF, and every short code (with its extra bits, for AC
 // coefficients) resolves with a single table read. What it may never change
 // is the outcome: the reader reproduces exactly where a byte-by-byte reader
 // would stand and when it would fail (see AlignedPosition).
 #include "imaging/jpeg_decoder.h"
 
 #include "common/raii.h"
+#include "imaging/kernels.h"
 
 #include <cstring>
 
@@ -53,8 +54,15 @@ BOOL ReadWord(JPEG_DECODER* d, uint32_t* value)
 
 // ---- bit reader ----------------------------------------------------------------
 
+constexpr int kWordBits = kImgWordBits;
+constexpr int kWordBytes = kWordBits / 8;
+// Refilling when fewer bits than this are left keeps a whole lookahead
+// pattern in the word and loads whole words most of the time.
+constexpr int kRefillBelow = kWordBits / 2;
+static_assert(kRefillBelow >= kJpegLookBits && kWordBits - 8 >= 16, "a code fits in the word after a refill");
+
 struct BitReader {
-    uint64_t acc;          // next bit in bit 63
+    IMG_BITWORD acc;       // next bit in the word's top bit
     int nbits;             // bits held in acc, including padding
     int pad;               // zero bits added past the end of the data
     const BYTE* p;         // next byte to load
@@ -76,19 +84,34 @@ void StartReader(BitReader& br, const BYTE* at, const BYTE* end)
     br.stoppedOnFF = false;
 }
 
-inline bool HasFF(uint64_t w)
+inline bool HasFF(IMG_BITWORD w)
 {
-    uint64_t v = ~w;
-    return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0;
+    const IMG_BITWORD ones = (IMG_BITWORD)0x0101010101010101ull;
+    const IMG_BITWORD highs = (IMG_BITWORD)0x8080808080808080ull;
+    IMG_BITWORD v = ~w;
+    return ((v - ones) & ~v & highs) != 0;
+}
+
+// A word of the stream, its first byte in the top bits.
+inline IMG_BITWORD LoadBigEndian(const BYTE* p)
+{
+    IMG_BITWORD w;
+    memcpy(&w, p, sizeof w);
+    if constexpr (sizeof w == 8)
+        return (IMG_BITWORD)__builtin_bswap64(w);
+    else
+        return (IMG_BITWORD)__builtin_bswap32(w);
 }
 
 // One byte at a time: stuffed zeros are dropped; an 0xFF not followed by a
 // stuffed zero is loaded (its bits are data) but ends the loading, and so does
 // the end of the data. Past that the reader supplies zero bits and counts them:
 // consuming any of them is the failure a byte-by-byte reader would report.
-void FillSlow(BitReader& br)
+// Takes and returns the reader by value, so that a caller's copy never has
+// its address taken and can stay in registers.
+BitReader FillSlow(BitReader br)
 {
-    while (br.nbits <= 56) {
+    while (br.nbits <= kWordBits - 8) {
         uint32_t b = 0;
         if (br.stopped) {
             br.pad += 8;
@@ -109,46 +132,45 @@ void FillSlow(BitReader& br)
                 br.p += 1;
             }
         }
-        br.acc |= (uint64_t)b << (56 - br.nbits);
+        br.acc |= (IMG_BITWORD)b << (kWordBits - 8 - br.nbits);
         br.nbits += 8;
     }
+    return br;
 }
 
-inline void Fill(BitReader& br)
+QX_INLINE void Fill(BitReader& br)
 {
-    if (br.nbits > 56)
+    if (br.nbits > kWordBits - 8)
         return;
-    if (!br.stopped && br.end - br.p >= 8) {
-        uint64_t w;
-        memcpy(&w, br.p, 8);
-        w = __builtin_bswap64(w);
+    if (!br.stopped && br.end - br.p >= kWordBytes) {
+        const IMG_BITWORD w = LoadBigEndian(br.p);
         if (!HasFF(w)) {
-            int n = (64 - br.nbits) >> 3;
-            br.acc |= (n == 8 ? w : w >> (64 - 8 * n)) << (64 - br.nbits - 8 * n);
+            int n = (kWordBits - br.nbits) >> 3;
+            br.acc |= (n == kWordBytes ? w : w >> (kWordBits - 8 * n)) << (kWordBits - br.nbits - 8 * n);
             br.nbits += 8 * n;
             br.p += n;
             return;
         }
     }
-    FillSlow(br);
+    br = FillSlow(br);
 }
 
 // n from 1 to 16.
-inline uint32_t GetBits(BitReader& br, int n)
+QX_INLINE uint32_t GetBits(BitReader& br, int n)
 {
     if (br.nbits < n)
         Fill(br);
-    uint32_t v = (uint32_t)(br.acc >> (64 - n));
+    uint32_t v = (uint32_t)(br.acc >> (kWordBits - n));
     br.acc <<= n;
     br.nbits -= n;
     return v;
 }
 
-inline uint32_t GetBit(BitReader& br)
+QX_INLINE uint32_t GetBit(BitReader& br)
 {
     if (br.nbits < 1)
         Fill(br);
-    uint32_t v = (uint32_t)(br.acc >> 63);
+    uint32_t v = (uint32_t)(br.acc >> (kWordBits - 1));
     br.acc <<= 1;
     br.nbits -= 1;
     return v;
@@ -183,27 +205,32 @@ inline int32_t Extend(uint32_t v, int s)
 }
 
 // The symbol of the next code, or -1 for a code no length accepts.
-inline int DecodeSymbol(BitReader& br, const JPEG_HUFF_TABLE* t)
+// A code longer than the lookahead, from the next 16 bits: its length << 8
+// | its symbol, or 0 when no length accepts it.
+uint32_t DecodeLong(uint32_t bits16, const JPEG_HUFF_TABLE* t)
+{
+    for (int len = kJpegLookBits + 1; len <= 16; ++len) {
+        int32_t v = (int32_t)(bits16 >> (16 - len));
+        if (v <= t->maxCode[len])
+            return (uint32_t)len << 8 | t->symbols[(t->firstIndex[len] + v - t->minCode[len]) & 0xFF];
+    }
+    return 0;
+}
+
+QX_INLINE int DecodeSymbol(BitReader& br, const JPEG_HUFF_TABLE* t)
 {
     if (br.nbits < 16)
         Fill(br);
-    uint32_t e = t->look[br.acc >> (64 - kJpegLookBits)];
-    if (e) {
-        int len = (int)(e >> 8);
-        br.acc <<= len;
-        br.nbits -= len;
-        return (int)(e & 0xFF);
+    uint32_t e = t->look[br.acc >> (kWordBits - kJpegLookBits)];
+    if (!e) {
+        e = DecodeLong((uint32_t)(br.acc >> (kWordBits - 16)), t);
+        if (!e)
+            return -1;
     }
-    uint32_t bits16 = (uint32_t)(br.acc >> 48);
-    for (int len = kJpegLookBits + 1; len <= 16; ++len) {
-        int32_t v = (int32_t)(bits16 >> (16 - len));
-        if (v <= t->maxCode[len]) {
-            br.acc <<= len;
-            br.nbits -= len;
-            return t->symbols[(t->firstIndex[len] + v - t->minCode[len]) & 0xFF];
-        }
-    }
-    return -1;
+    int len = (int)(e >> 8);
+    br.acc <<= len;
+    br.nbits -= len;
+    return (int)(e & 0xFF);
 }
 
 // ---- tables -------------------------------------------------------------------
@@ -230,26 +257,36 @@ void BuildHuffman(JPEG_HUFF_TABLE* t, const BYTE counts[16])
         }
         code <<= 1;
     }
-    // The lookahead entry of a 9-bit pattern is what the length-by-length walk
-    // finds for it, so even a malformed (over-full) table decodes the same way.
-    for (uint32_t pattern = 0; pattern < (1u << kJpegLookBits); ++pattern) {
-        uint16_t entry = 0;
-        for (int len = 1; len <= kJpegLookBits; ++len) {
-            int32_t v = (int32_t)(pattern >> (kJpegLookBits - len));
-            if (v <= t->maxCode[len]) {
-                entry = (uint16_t)(len << 8 | t->symbols[(t->firstIndex[len] + v - t->minCode[len]) & 0xFF]);
-                break;
-            }
+    // The lookahead entry of a pattern is what the length-by-length walk
+    // finds for it: at each length, the codes from the smallest to the
+    // largest that a pattern of that length can hold (every smaller value
+    // starts with a shorter code), so even a malformed (over-full) table
+    // decodes the same way.
+    memset(t->look, 0, sizeof t->look);
+    for (int len = 1; len <= kJpegLookBits; ++len) {
+        const int spread = kJpegLookBits - len;
+        const int32_t last = t->maxCode[len] < (1 << len) ? t->maxCode[len] : (1 << len) - 1;
+        for (int32_t v = t->minCode[len]; v <= last; ++v) {
+            const uint16_t entry = (uint16_t)(len << 8 | t->symbols[(t->firstIndex[len] + v - t->minCode[len]) & 0xFF]);
+            for (uint32_t j = 0; j < (1u << spread); ++j)
+                t->look[(uint32_t)v << spread | j] = entry;
         }
-        t->look[pattern] = entry;
-        t->fastAc[pattern] = 0;
-        if (!entry || t->tableClass == 0)
+    }
+    for (uint32_t pattern = 0; pattern < (1u << kJpegLookBits); ++pattern) {
+        const uint32_t entry = t->look[pattern];
+        const int len = entry >> 8, rs = entry & 0xFF;
+        const int s = t->tableClass == 0 ? rs : rs & 15, run = t->tableClass == 0 ? 0 : rs >> 4;
+        t->fast[pattern] = 0;
+        if (!entry || len + s > kJpegLookBits)
             continue;
-        int len = entry >> 8, rs = entry & 0xFF, s = rs & 15;
-        if (s == 0 || len + s > kJpegLookBits)
+        if (t->tableClass != 0 && s == 0) {
+            if (run == 0)
+                t->fast[pattern] = kJpegEndOfBlock << 8 | len;
             continue;
-        uint32_t extra = (pattern >> (kJpegLookBits - len - s)) & ((1u << s) - 1);
-        t->fastAc[pattern] = (int32_t)((uint32_t)Extend(extra, s) << 16 | (uint32_t)(rs >> 4) << 8 | (uint32_t)(len + s));
+        }
+        const uint32_t extra = (pattern >> (kJpegLookBits - len - s)) & ((1u << s) - 1);
+        const uint32_t value = s ? (uint32_t)Extend(extra, s) : 0;
+        t->fast[pattern] = (int32_t)(value << 16 | (uint32_t)run << 8 | (uint32_t)(len + s));
     }
 }
 
@@ -435,15 +472,20 @@ BOOL PrepareComponent(JPEG_DECODER* d, JPEG_COMPONENT* c)
     c->scanAcross = (d->width + 8u * c->hrep - 1) / (8u * c->hrep);
     c->fullDown = d->mcusDown * c->v;
     c->fullAcross = d->mcusAcross * c->h;
-    uint64_t blocks = (uint64_t)c->fullDown * c->fullAcross;
+    const uint64_t blocks = (uint64_t)c->fullDown * c->fullAcross;
     if (blocks * 64 * (d->progressive ? 3 : 1) > kJpegMaxBuffer)
         return Fail(d, "JPEG picture too large");
     // A sequential plane needs no clearing: every sample the picture uses
     // belongs to a block that the component's scan decodes. In strips it
-    // holds one MCU row (or, for a component scanned alone, one block row).
-    if (d->strips)
-        blocks = (uint64_t)(d->scanCount > 1 ? c->v : 1) * c->fullAcross;
-    c->plane = (BYTE*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)(blocks * 64));
+    // holds one MCU row (or, for a component scanned alone, one block row);
+    // so does a progressive frame's, which is made an MCU row at a time
+    // from the coefficients once all scans are in.
+    uint64_t planeBlocks = blocks;
+    if (d->progressive)
+        planeBlocks = (uint64_t)c->v * c->fullAcross;
+    else if (d->strips)
+        planeBlocks = (uint64_t)(d->scanCount > 1 ? c->v : 1) * c->fullAcross;
+    c->plane = (BYTE*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)(planeBlocks * 64));
     if (!c->plane)
         return Fail(d, "out of memory");
     if (d->progressive) {
@@ -556,8 +598,17 @@ inline int16_t* CoefBlock(const JPEG_COMPONENT* c, uint32_t row, uint32_t col)
 
 // DC difference of a block: false for an undecodable code or one that asks
 // for more than 16 bits.
-inline bool DecodeDc(BitReader& br, const JPEG_HUFF_TABLE* t, int32_t* diff)
+QX_INLINE bool DecodeDc(BitReader& br, const JPEG_HUFF_TABLE* t, int32_t* diff)
 {
+    if (br.nbits < kRefillBelow)
+        Fill(br);
+    const int32_t f = t->fast[br.acc >> (kWordBits - kJpegLookBits)];
+    if (f) {
+        br.acc <<= f & 0xFF;
+        br.nbits -= f & 0xFF;
+        *diff = f >> 16;
+        return true;
+    }
     int s = DecodeSymbol(br, t);
     if (s < 0 || s > 16)
         return false;
@@ -565,36 +616,47 @@ inline bool DecodeDc(BitReader& br, const JPEG_HUFF_TABLE* t, int32_t* diff)
     return true;
 }
 
-// One sequential block, straight into the component's sample plane.
-bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col)
+// The coefficients of a sequential block, dequantised into blk as they are
+// decoded (all but the DC one, which is returned in *dc); `rows` gets the bit
+// of each row written. False for a code no table accepts, a DC difference
+// of more than 16 bits or an index past 63. The reader is worked on in a
+// copy that the compiler can hold in registers.
+bool SequentialCoefficients(BitReader& reader, JPEG_COMPONENT* c, uint32_t* blk, uint32_t& rows)
 {
-    alignas(16) int16_t blk[64];
-    memset(blk, 0, sizeof blk);
+    BitReader br = reader;
     int32_t diff;
     if (!DecodeDc(br, c->dc, &diff))
         return false;
     c->dcPred += (uint32_t)diff;
-    blk[0] = (int16_t)c->dcPred;
     const JPEG_HUFF_TABLE* ac = c->ac;
-    bool anyAc = false;
+    const uint32_t* q = c->quant->scaled;
+    bool ok = true;
     for (int k = 1; k < 64;) {
-        if (br.nbits < 32)
+        if (br.nbits < kRefillBelow)
             Fill(br);
-        int32_t f = ac->fastAc[br.acc >> (64 - kJpegLookBits)];
+        int32_t f = ac->fast[br.acc >> (kWordBits - kJpegLookBits)];
         if (f) {
-            k += (f >> 8) & 0xFF;
-            if (k >= 64)
-                return false;
             int len = f & 0xFF;
+            k += (f >> 8) & 0xFF;
+            if (k >= 64) {
+                // The end of the block, or a run past coefficient 63.
+                ok = (f >> 16) == 0;
+                br.acc <<= len;
+                br.nbits -= len;
+                break;
+            }
             br.acc <<= len;
             br.nbits -= len;
-            blk[kJpegZigzag[k++]] = (int16_t)(f >> 16);
-            anyAc = true;
+            const int n = kJpegZigzag[k++];
+            blk[n] = (uint32_t)(f >> 16) * q[n];
+            rows |= 1u << (n >> 3);
             continue;
         }
         int rs = DecodeSymbol(br, ac);
-        if (rs < 0)
-            return false;
+        if (rs < 0) {
+            ok = false;
+            break;
+        }
         int r = rs >> 4, s = rs & 15;
         if (s == 0) {
             if (r != 15)
@@ -603,17 +665,40 @@ bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t co
             continue;
         }
         k += r;
-        if (k >= 64)
-            return false;
-        blk[kJpegZigzag[k++]] = (int16_t)Extend(GetBits(br, s), s);
-        anyAc = true;
+        if (k >= 64) {
+            ok = false;
+            break;
+        }
+        const int n = kJpegZigzag[k++];
+        blk[n] = (uint32_t)Extend(GetBits(br, s), s) * q[n];
+        rows |= 1u << (n >> 3);
     }
+    reader = br;
+    return ok;
+}
+
+// One sequential block, straight into the component's sample plane. `blk`
+// is all zero and is left so.
+bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t* blk, const IMG_KERNELS* kernels, uint32_t row,
+                     uint32_t col)
+{
+    uint32_t rows = 0;
+    const bool ok = SequentialCoefficients(br, c, blk, rows);
+    // The coefficient is the predictor's low 16 bits, as a 16-bit store keeps them.
+    const uint32_t d0 = (uint32_t)(int32_t)(int16_t)c->dcPred * c->quant->scaled[0];
     BYTE* out = PlaneBlock(c, row, col);
-    if (anyAc)
-        JpegIdctBlock(blk, c->quant->scaled, out, 8);
-    else
-        JpegIdctDcOnly(blk[0], c->quant->scaled, out, 8);
-    return true;
+    if (ok && rows == 0) {
+        JpegIdctDcOnly(d0, out, 8);
+    } else if (ok) {
+        blk[0] = d0;
+        kernels->idct(blk, rows | 1, out, 8);
+    }
+    if (rows) {
+        memset(blk, 0, 32 * sizeof *blk);
+        if (rows & 0xF0)
+            memset(blk + 32, 0, 32 * sizeof *blk);
+    }
+    return ok;
 }
 
 bool DcFirstBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col, uint32_t al)
@@ -635,35 +720,45 @@ bool DcRefineBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col,
     return true;
 }
 
-bool AcFirstBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
+bool AcFirstBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
 {
     if (c->eobRun > 0) {
         --c->eobRun;
         return true;
     }
+    BitReader br = reader;   // a copy that can stay in registers
     const JPEG_HUFF_TABLE* ac = c->ac;
+    bool ok = true;
     for (int k = ss; k <= se;) {
-        if (br.nbits < 32)
+        if (br.nbits < kRefillBelow)
             Fill(br);
-        int32_t f = ac->fastAc[br.acc >> (64 - kJpegLookBits)];
+        int32_t f = ac->fast[br.acc >> (kWordBits - kJpegLookBits)];
         if (f) {
-            k += (f >> 8) & 0xFF;
-            if (k >= 64)
-                return false;
             int len = f & 0xFF;
             br.acc <<= len;
             br.nbits -= len;
+            k += (f >> 8) & 0xFF;
+            if (k >= 64) {
+                // The end of the band (a run of 0 further blocks), or a run
+                // past coefficient 63.
+                ok = (f >> 16) == 0;
+                break;
+            }
             co[kJpegZigzag[k++]] = (int16_t)((uint32_t)(f >> 16) << al);
             continue;
         }
         int rs = DecodeSymbol(br, ac);
-        if (rs < 0)
-            return false;
+        if (rs < 0) {
+            ok = false;
+            break;
+        }
         int r = rs >> 4, s = rs & 15;
         if (s) {
             k += r;
-            if (k >= 64)
-                return false;
+            if (k >= 64) {
+                ok = false;
+                break;
+            }
             co[kJpegZigzag[k++]] = (int16_t)((uint32_t)Extend(GetBits(br, s), s) << al);
         } else if (r == 15) {
             k += 16;
@@ -672,16 +767,20 @@ bool AcFirstBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se,
             break;
         }
     }
-    return true;
+    reader = br;
+    return ok;
 }
 
-inline void Refine(BitReader& br, int16_t* co, int p)
+// One bit, which when set moves the (non-zero) coefficient p further from
+// zero. The bit follows no pattern, so it is not a branch.
+QX_INLINE void Refine(BitReader& br, int16_t* co, int p)
 {
-    if (GetBit(br))
-        *co = (int16_t)(*co + (*co > 0 ? p : -p));
+    const int v = *co;
+    const int bit = (int)GetBit(br);
+    *co = (int16_t)(v + bit * (v > 0 ? p : -p));
 }
 
-bool AcRefineBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
+QX_INLINE bool AcRefineBody(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
 {
     const int p = 1 << al;
     int k = ss;
@@ -731,13 +830,22 @@ bool AcRefineBlock(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se
     }
 }
 
+bool AcRefineBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
+{
+    BitReader br = reader;   // a copy that can stay in registers
+    const bool ok = AcRefineBody(br, c, co, ss, se, al);
+    reader = br;
+    return ok;
+}
+
 BOOL DecodeScanData(JPEG_DECODER* d, BitReader& br)
 {
     const int ss = (int)d->ss, se = (int)d->se;
     const uint32_t al = d->al;
     if (!d->progressive) {
+        const IMG_KERNELS* kernels = Img_GetKernels();
         return WalkScan<true>(d, br, d->scanCount > 1, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
-            return SequentialBlock(br, c, row, col);
+            return SequentialBlock(br, c, d->block, kernels, row, col);
         });
     }
     if (ss == 0) {

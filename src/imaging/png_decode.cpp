@@ -11,6 +11,7 @@
 
 #include "imaging/checksum.h"
 #include "imaging/inflate.h"
+#include "imaging/kernels.h"
 #include "imaging/png_filter.h"
 
 #include <cstring>
@@ -316,6 +317,10 @@ DWORD ConvertPixels(PNG_DECODER* d, const BYTE* src, BYTE* dst, DWORD count, DWO
     switch (d->format) {
     case RowFormat::Rgb:
         dst += 3 * x0;
+        if (step == 1) {
+            Img_GetKernels()->rgbToBgr(src, count, dst);
+            return 3 * count;
+        }
         for (DWORD i = 0; i < count; ++i, src += 3, dst += 3 * step) {
             dst[0] = src[2];
             dst[1] = src[1];

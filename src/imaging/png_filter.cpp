@@ -4,9 +4,11 @@
 // pixels all bytes of a pixel at once in one SSE2 register where available.
 #include "imaging/png_filter.h"
 
+#include "imaging/kernels.h"
+
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(QX_X86)
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -43,12 +45,12 @@ void UnfilterBytes(BYTE type, BYTE* row, const BYTE* prev, DWORD n)
     }
 }
 
-#if defined(__SSE2__)
+#if defined(QX_X86)
 // One pixel of 3 or 4 bytes in the low lanes of a register. Reading 4 bytes
 // for a 3-byte pixel is allowed by the rows' tail; writing back only 3 keeps
 // the next pixel's raw byte.
 template <DWORD bpp>
-inline __m128i LoadPixel(const BYTE* p)
+QX_TARGET_SSE2 QX_INLINE __m128i LoadPixel(const BYTE* p)
 {
     int v;
     memcpy(&v, p, 4);
@@ -56,14 +58,14 @@ inline __m128i LoadPixel(const BYTE* p)
 }
 
 template <DWORD bpp>
-inline void StorePixel(BYTE* p, __m128i v)
+QX_TARGET_SSE2 QX_INLINE void StorePixel(BYTE* p, __m128i v)
 {
     int x = _mm_cvtsi128_si32(v);
     memcpy(p, &x, bpp);
 }
 
 template <DWORD bpp>
-void UnfilterPixels(BYTE type, BYTE* row, const BYTE* prev, DWORD n)
+QX_TARGET_SSE2 void UnfilterPixels(BYTE type, BYTE* row, const BYTE* prev, DWORD n)
 {
     const DWORD pixels = n / bpp;
     const __m128i zero = _mm_setzero_si128();
@@ -114,49 +116,91 @@ void UnfilterPixels(BYTE type, BYTE* row, const BYTE* prev, DWORD n)
 }
 #endif
 
-template <DWORD bpp>
-void Unfilter(BYTE type, BYTE* row, const BYTE* prev, DWORD n)
-{
-#if defined(__SSE2__)
-    if (bpp >= 3 && n % bpp == 0) {
-        UnfilterPixels<bpp>(type, row, prev, n);
-        return;
-    }
-#endif
-    UnfilterBytes<bpp>(type, row, prev, n);
-}
+// A filter type the row may carry; the kinds that need no left neighbour
+// are done here.
+inline bool KnownFilter(BYTE type) { return type <= kPaeth; }
 
-} // namespace
-
-BOOL Png_Unfilter(BYTE type, BYTE* row, const BYTE* prev, DWORD bytes, DWORD pixelBytes)
+BOOL UnfilterScalar(BYTE type, BYTE* row, const BYTE* prev, DWORD bytes, DWORD pixelBytes)
 {
-    switch (type) {
-    case kNone:
-        return TRUE;
-    case kUp:
+    if (!KnownFilter(type))
+        return FALSE;
+    if (type == kUp) {
         for (DWORD i = 0; i < bytes; ++i)
             row[i] = (BYTE)(row[i] + prev[i]);
         return TRUE;
-    case kSub:
-    case kAverage:
-    case kPaeth:
-        break;
-    default:
-        return FALSE;
     }
     switch (pixelBytes) {
-    case 1:
-        Unfilter<1>(type, row, prev, bytes);
-        break;
-    case 2:
-        Unfilter<2>(type, row, prev, bytes);
-        break;
-    case 3:
-        Unfilter<3>(type, row, prev, bytes);
-        break;
-    default:
-        Unfilter<4>(type, row, prev, bytes);
-        break;
+    case 1: UnfilterBytes<1>(type, row, prev, bytes); break;
+    case 2: UnfilterBytes<2>(type, row, prev, bytes); break;
+    case 3: UnfilterBytes<3>(type, row, prev, bytes); break;
+    default: UnfilterBytes<4>(type, row, prev, bytes); break;
     }
     return TRUE;
+}
+
+void RgbToBgrScalar(const BYTE* src, DWORD pixels, BYTE* dst)
+{
+    for (DWORD i = 0; i < pixels; ++i, src += 3, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+    }
+}
+
+#if defined(QX_X86)
+QX_TARGET_SSE2 BOOL UnfilterSse2(BYTE type, BYTE* row, const BYTE* prev, DWORD bytes, DWORD pixelBytes)
+{
+    if (type == kUp) {
+        DWORD i = 0;
+        for (; i + 16 <= bytes; i += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_add_epi8(a, b));
+        }
+        for (; i < bytes; ++i)
+            row[i] = (BYTE)(row[i] + prev[i]);
+        return TRUE;
+    }
+    if (KnownFilter(type) && type != kNone && pixelBytes >= 3 && bytes % pixelBytes == 0) {
+        if (pixelBytes == 3)
+            UnfilterPixels<3>(type, row, prev, bytes);
+        else
+            UnfilterPixels<4>(type, row, prev, bytes);
+        return TRUE;
+    }
+    return UnfilterScalar(type, row, prev, bytes, pixelBytes);
+}
+
+// Five pixels per shuffle: 16 bytes read, the 15 of five pixels reordered,
+// 16 written; the 16th is the next pixel's and is written again after. So
+// the loop stops while a sixth pixel follows.
+QX_TARGET_SSE41 void RgbToBgrSse41(const BYTE* src, DWORD pixels, BYTE* dst)
+{
+    const __m128i swap = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    DWORD i = 0;
+    for (; i + 6 <= pixels; i += 5, src += 15, dst += 15) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_shuffle_epi8(v, swap));
+    }
+    RgbToBgrScalar(src, pixels - i, dst);
+}
+#endif
+
+} // namespace
+
+void PngChooseKernels(IMG_KERNELS* k)
+{
+    k->unfilter = UnfilterScalar;
+    k->rgbToBgr = RgbToBgrScalar;
+#if defined(QX_X86)
+    if (k->level >= IMG_KERNELS_SSE2)
+        k->unfilter = UnfilterSse2;
+    if (k->level >= IMG_KERNELS_SSE41)
+        k->rgbToBgr = RgbToBgrSse41;
+#endif
+}
+
+BOOL Png_Unfilter(BYTE type, BYTE* row, const BYTE* prev, DWORD bytes, DWORD pixelBytes)
+{
+    return Img_GetKernels()->unfilter(type, row, prev, bytes, pixelBytes);
 }

@@ -1,8 +1,5 @@
-// What every native test shares: one decode through the module's entry point
-// with every result's invariants and the count of live heap blocks and GDI
-// objects checked on each call (decode_check.h, shared with the fuzz
-// targets); the peer libraries as encoders and reference decoders; writers
-// for hand-made streams; tables of outcomes and allocation-failure loops.
+// What every native test shares: a decode checked as the fuzz targets check it (decode_check.h); the peer
+// libraries as encoders and reference decoders; writers for hand-made streams; outcome and allocation-failure loops.
 #pragma once
 #include <windows.h>
 
@@ -20,18 +17,13 @@
 using Bytes = std::vector<uint8_t>;
 
 // xorshift: every run sees the same cases.
-struct Rng {
-    uint32_t s;
-    uint32_t operator()(uint32_t n) { return s ^= s << 13, s ^= s >> 17, s ^= s << 5, s % n; }
-};
+struct Rng { uint32_t s; uint32_t operator()(uint32_t n) { return s ^= s << 13, s ^= s >> 17, s ^= s << 5, s % n; } };
 
-// Decodes from an exact-size heap copy, so that AddressSanitizer sees a read
-// one byte past the end, and reports whatever the decode left wrong.
+// From an exact-size heap copy, so that AddressSanitizer sees a read one byte past the end.
 inline Pic Decode(WORD type, const Bytes& in)
 {
     uint8_t* copy = static_cast<uint8_t*>(malloc(in.size() + in.empty()));
-    std::copy(in.begin(), in.end(), copy);
-    const Pic p = DecodeChecked(type, copy, in.size());
+    const Pic p = DecodeChecked(type, std::copy(in.begin(), in.end(), copy) - in.size(), in.size());
     free(copy);
     EXPECT_EQ(p.wrong, "");
     return p;
@@ -70,10 +62,8 @@ inline Bytes Pattern(int w, int h, uint32_t seed)
     return rgb;
 }
 
-struct Enc {
-    int comps = 3, quality = 85, h[3] = { 2, 1, 1 }, v[3] = { 2, 1, 1 }, ids[3] = { 1, 2, 3 }, restart = 0;
-    bool progressive = false, optimize = false, jfif = true, scanPerComponent = false;
-};
+struct Enc { int comps = 3, quality = 85, h[3] = { 2, 1, 1 }, v[3] = { 2, 1, 1 }, ids[3] = { 1, 2, 3 }, restart = 0;
+             bool progressive = false, optimize = false, jfif = true, scanPerComponent = false; };
 
 inline Bytes EncodeJpeg(const Bytes& rgb, int w, int h, const Enc& o)
 {
@@ -82,8 +72,7 @@ inline Bytes EncodeJpeg(const Bytes& rgb, int w, int h, const Enc& o)
     c.err = jpeg_std_error(&err);
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    jpeg_create_compress(&c);
-    jpeg_mem_dest(&c, &out, &size);
+    jpeg_create_compress(&c), jpeg_mem_dest(&c, &out, &size);
     c.image_width = w, c.image_height = h, c.input_components = 3, c.in_color_space = JCS_RGB;
     jpeg_set_defaults(&c);
     if (o.comps == 1)
@@ -91,10 +80,9 @@ inline Bytes EncodeJpeg(const Bytes& rgb, int w, int h, const Enc& o)
     jpeg_set_quality(&c, o.quality, TRUE);
     c.write_JFIF_header = o.jfif, c.optimize_coding = o.optimize, c.restart_interval = o.restart;
     jpeg_scan_info scans[3];
-    for (int i = 0; i < o.comps; ++i) {
-        c.comp_info[i].component_id = o.ids[i], c.comp_info[i].h_samp_factor = o.h[i], c.comp_info[i].v_samp_factor = o.v[i];
+    for (int i = 0; i < o.comps; ++i)
+        c.comp_info[i].component_id = o.ids[i], c.comp_info[i].h_samp_factor = o.h[i], c.comp_info[i].v_samp_factor = o.v[i],
         scans[i] = { 1, { i }, 0, 63, 0, 0 };
-    }
     if (o.scanPerComponent)
         c.scan_info = scans, c.num_scans = o.comps;
     if (o.progressive)
@@ -102,37 +90,30 @@ inline Bytes EncodeJpeg(const Bytes& rgb, int w, int h, const Enc& o)
     jpeg_start_compress(&c, TRUE);
     for (JSAMPROW row; c.next_scanline < c.image_height; jpeg_write_scanlines(&c, &row, 1))
         row = const_cast<JSAMPROW>(&rgb[(size_t)c.next_scanline * w * 3]);
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
+    jpeg_finish_compress(&c), jpeg_destroy_compress(&c);
     Bytes result(out, out + size);
     return free(out), result;
 }
 
-// libjpeg-turbo with the exact-integer transform and replicated chroma, laid
-// out as the module lays its pictures out.
+// libjpeg-turbo with the exact-integer transform and replicated chroma, laid out as the module's pictures.
 inline Pic PeerJpeg(const Bytes& jpeg)
 {
     jpeg_decompress_struct c;
     jpeg_error_mgr err;  // the streams are all valid: an error ends the test program
     c.err = jpeg_std_error(&err);
     Pic p;
-    jpeg_create_decompress(&c);
-    jpeg_mem_src(&c, jpeg.data(), jpeg.size());
-    jpeg_read_header(&c, TRUE);
+    jpeg_create_decompress(&c), jpeg_mem_src(&c, jpeg.data(), jpeg.size()), jpeg_read_header(&c, TRUE);
     c.dct_method = JDCT_ISLOW, c.do_fancy_upsampling = FALSE, c.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&c);
     p.ok = true, p.w = c.output_width, p.h = c.output_height, p.bits = 24;
     p.dib.assign((size_t)Img_GetRowBytes(p.w, 24) * p.h, 0);
     for (JSAMPROW row; c.output_scanline < c.output_height; jpeg_read_scanlines(&c, &row, 1))
         row = const_cast<uint8_t*>(p.Row(c.output_scanline));
-    jpeg_finish_decompress(&c);
-    return jpeg_destroy_decompress(&c), p;
+    return jpeg_finish_decompress(&c), jpeg_destroy_decompress(&c), p;
 }
 
-struct PngSpec {
-    uint32_t w = 9, h = 6;
-    int type = PNG_COLOR_TYPE_RGB, depth = 8, filters = PNG_ALL_FILTERS, palette = 0, level = 6, interlace = 0;
-};
+struct PngSpec { uint32_t w = 9, h = 6; int type = PNG_COLOR_TYPE_RGB, depth = 8, filters = PNG_ALL_FILTERS, palette = 0, level = 6,
+                 interlace = 0; };
 
 // Rows of smooth runs and noise, so every filter has something to undo.
 inline Bytes WritePng(const PngSpec& s, uint32_t seed)
@@ -158,12 +139,8 @@ inline Bytes WritePng(const PngSpec& s, uint32_t seed)
         pal.push_back({ (png_byte)(i * 37 + 11), (png_byte)(255 - i * 13), (png_byte)(i * 101 + 7) });
     if (s.palette)
         png_set_PLTE(png, info, pal.data(), s.palette);
-    png_set_filter(png, 0, s.filters);
-    png_set_compression_level(png, s.level);
-    png_write_info(png, info);
-    png_write_image(png, ptrs.data());
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
+    png_set_filter(png, 0, s.filters), png_set_compression_level(png, s.level), png_write_info(png, info);
+    png_write_image(png, ptrs.data()), png_write_end(png, info), png_destroy_write_struct(&png, &info);
     return out;
 }
 
@@ -185,27 +162,22 @@ inline Bytes Zlib(const Bytes& data, int level)
 {
     Bytes out(compressBound(data.size()));
     uLongf size = out.size();
-    compress2(out.data(), &size, data.data(), data.size(), level);
-    return out.resize(size), out;
+    return compress2(out.data(), &size, data.data(), data.size(), level), out.resize(size), out;
 }
 
-inline void Put32(Bytes& b, size_t at, uint32_t v, bool bigEndian = false)
+inline void Put32(Bytes& b, size_t at, uint32_t v, bool bigEndian = false, int size = 4)
 {
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = (uint8_t)(v >> 8 * (bigEndian ? 3 - i : i));
+    for (int i = 0; i < size; ++i)
+        b[at + i] = (uint8_t)(v >> 8 * (bigEndian ? size - 1 - i : i));
 }
 
-// Bytes, JPEG segments and entropy-coded bits (most significant first, a
-// stuffed zero after each 0xFF).
+// Bytes, JPEG segments and entropy-coded bits (most significant first, a stuffed zero after each 0xFF).
 struct JpegWriter {
     Bytes b;
     uint32_t acc = 0;
     int n = 0;
     JpegWriter& Raw(const Bytes& v) { return b.insert(b.end(), v.begin(), v.end()), *this; }
-    JpegWriter& Seg(int marker, const Bytes& body)
-    {
-        return Raw({ 0xFF, (uint8_t)marker, (uint8_t)((body.size() + 2) >> 8), (uint8_t)(body.size() + 2) }).Raw(body);
-    }
+    JpegWriter& Seg(int m, const Bytes& s) { return Raw({ 0xFF, (uint8_t)m, (uint8_t)((s.size() + 2) >> 8), (uint8_t)(s.size() + 2) }).Raw(s); }
     void Bits(uint32_t v, int count)
     {
         while (count--) {
@@ -221,24 +193,21 @@ struct JpegWriter {
     void Flush() { while (n) Bits(1, 1); }
 };
 
-// One table of a decoder's outcomes: each input decodes (why null) or is
-// refused for the reason given, and none asks for much memory, so a header
-// that claims gigabytes is refused before anything of that size is asked for.
+// A decoder's outcomes: each input decodes (why null) or is refused for the reason given, and none asks for
+// much memory (a header that claims gigabytes is refused before anything of that size is asked for).
 struct Outcome { const char* what; Bytes data; const char* why; };
 
 inline void ExpectOutcomes(WORD type, const std::vector<Outcome>& rows)
 {
     for (const Outcome& row : rows) {
-        NativeWin_TakeLargestRequest();
-        const Pic p = Decode(type, row.data);
+        const Pic p = (NativeWin_TakeLargestRequest(), Decode(type, row.data));
         EXPECT_EQ(p.ok ? "decodes" : p.why, row.why ? row.why : "decodes") << row.what;
         EXPECT_LT(NativeWin_TakeLargestRequest(), 1u << 20) << row.what;
     }
 }
 
-// Each allocation of a decode made to fail in turn: a refusal every time,
-// nothing leaked (Decode counts), until the decode needs no more and gives
-// the picture it gives without failures.
+// Each allocation of a decode failing in turn: a refusal each time, nothing leaked (Decode counts), until the
+// decode needs no more and gives the picture it gives without failures.
 inline void ExpectAllocationFailuresRefused(WORD type, const Bytes& in)
 {
     const Pic good = Decode(type, in);

@@ -1,18 +1,12 @@
-// BMP decoding (files and packed DIBs of every depth as stored, every
-// refusal as one table) and the services beside the decoders: dispatch by
-// type, type codes of file names, DIB row sizes, gradient palettes.
+// BMP decoding (every depth as stored, every refusal as one table) and the services beside the decoders:
+// dispatch by type, type codes of file names, gradient palettes.
 #include "harness.h"
 
 namespace {
 
-struct BmpSpec {  // h < 0: top-down
-    int bits = 8, w = 3, h = 2;
-    uint32_t clrUsed = 0, headerSize = 40, gap = 0;
-    bool file = false;
-};
+struct BmpSpec { int bits = 8, w = 3, h = 2; uint32_t clrUsed = 0, headerSize = 40, gap = 0; bool file = false; };  // h < 0: top-down
 
-// A BMP of random colours and pixels; `want` gets the DIB it must give (the
-// stored rows bottom-up) followed by the colour table it must carry.
+// A BMP of random colours and pixels; `want` gets the DIB it must give (rows bottom-up), then its colours.
 Bytes MakeBmp(const BmpSpec& s, Rng& r, Bytes* want = nullptr)
 {
     const uint32_t colors = s.bits <= 8 && !s.clrUsed ? 1u << s.bits : s.clrUsed, height = std::abs(s.h);
@@ -24,10 +18,8 @@ Bytes MakeBmp(const BmpSpec& s, Rng& r, Bytes* want = nullptr)
     Put32(b, at + 32, s.clrUsed);
     if (s.file)
         b[0] = 'B', b[1] = 'M', Put32(b, 2, (uint32_t)b.size()), Put32(b, 10, pixels);
-    for (uint32_t y = 0; want && y < height; ++y) {
-        const uint8_t* row = &b[pixels + stride * (s.h < 0 ? height - 1 - y : y)];
-        want->insert(want->end(), row, row + stride);
-    }
+    for (uint32_t y = 0; want && y < height; ++y)
+        want->insert(want->end(), &b[pixels + stride * (s.h < 0 ? height - 1 - y : y)], &b[pixels + stride * (s.h < 0 ? height - y : y + 1)]);
     if (want && s.bits <= 8)
         want->insert(want->end(), &b[at + s.headerSize], &b[at + s.headerSize] + 4 * colors);
     return b;
@@ -55,17 +47,12 @@ TEST(Bmp, Refusals)
 {
     Rng r{ 3 };
     const Bytes dib = MakeBmp({}, r), file = MakeBmp({ .file = true }, r), rgb = MakeBmp({ .bits = 24 }, r);
-    auto set = [](Bytes b, size_t at, uint32_t v, int size = 4) {
-        for (int i = 0; i < size; ++i)
-            b[at + i] = (uint8_t)(v >> 8 * i);
-        return b;
-    };
+    auto set = [](Bytes b, size_t at, uint32_t v, int size = 4) { return Put32(b, at, v, false, size), b; };
     const char *kHeader = "unsupported BMP header", *kDims = "bad BMP dimensions", *kDepth = "unsupported BMP bit depth";
     const char *kPixels = "truncated BMP pixel data", *kCompressed = "compressed BMP (RLE or bit fields)";
     const char* kColors = "BMP colour table larger than its bit count allows";
     ExpectOutcomes(IMG_TYPE_BMP, {
-        { "packed DIB", dib, nullptr }, { "file", file, nullptr },
-        { "39 bytes", Bytes(dib.begin(), dib.begin() + 39), "truncated BMP header" },
+        { "packed DIB", dib, nullptr }, { "file", file, nullptr }, { "39 bytes", Bytes(dib.begin(), dib.begin() + 39), "truncated BMP header" },
         { "a file of 53 bytes", Bytes(file.begin(), file.begin() + 53), "truncated BMP header" },
         { "header of 39 bytes", set(dib, 0, 39), kHeader }, { "OS/2 header", set(dib, 0, 12), kHeader },
         { "header longer than the data", set(dib, 0, (uint32_t)dib.size() + 1), kHeader },
@@ -82,13 +69,12 @@ TEST(Bmp, Refusals)
         { "pixels a byte short", Bytes(dib.begin(), dib.end() - 1), kPixels },
         { "file pixels a byte short", Bytes(file.begin(), file.end() - 1), kPixels },
         { "pixels past the end of the file", set(file, 10, (uint32_t)file.size() - 7), kPixels },
-        { "pixels 2^32 - 16 on", set(file, 10, 0xFFFFFFF0), kPixels },
-        { "24 bits carrying 2^30 colours", set(rgb, 32, 0x40000000), kPixels },
+        { "pixels 2^32 - 16 on", set(file, 10, 0xFFFFFFF0), kPixels }, { "24 bits carrying 2^30 colours", set(rgb, 32, 0x40000000), kPixels },
         { "100000 squared", set(set(rgb, 4, 100000), 8, 100000), "BMP picture too large" },
     });
 }
 
-TEST(Image, TypesDispatchAndRowSizes)
+TEST(Image, TypesAndDispatch)
 {
     const std::pair<const char*, WORD> kNames[] = {
         { "a.jpg", 0 },    { "C:\\skin\\bg.JPEG", 0 },  { "x.gif", 1 },     { "logo.b.Png", 2 }, { "old.PING", 2 }, { "scan.tif", 3 },
@@ -99,29 +85,18 @@ TEST(Image, TypesDispatchAndRowSizes)
         EXPECT_EQ(Img_GetTypeFromExtension(path), type) << (path ? path : "null");
     for (int type : { 1, 3, 0xFFFF, 5, 0, 2, 4 })  // GIF, TIFF and unknown types have no decoder
         EXPECT_TRUE(!Decode((WORD)type, { 'G', 'I', 'F', '8', '9', 'a', 0, 0 }).ok && Img_GetNotes()->refusal) << type;
-    IMG_INFO info{};
-    EXPECT_TRUE(!Img_DecodeJpeg(nullptr, nullptr, &info) && !Img_DecodePng(nullptr, nullptr, &info) &&
-                !Img_DecodeBmp(nullptr, nullptr, &info));
-    const DWORD kRows[][3] = { { 3, 1, 4 },  { 33, 1, 8 }, { 9, 4, 8 },   { 3, 16, 8 }, { 3, 24, 12 },        { 17, 24, 52 },
-                               { 10, 2, 0 }, { 10, 0, 0 }, { 10, 48, 0 }, { 0, 24, 0 }, { (DWORD)-5, 24, 0 }, { 0x7FFFFFFF, 32, 0 } };
-    for (const auto& k : kRows)
-        EXPECT_EQ(Img_GetRowBytes((LONG)k[0], (WORD)k[1]), k[2]) << k[0] << " x " << k[1];
 }
 
-// Ramps of 16, 2 and 16 steps: each ramp's ends are its two colours, the
-// steps between (from (n - 1 - j) + to j) / (n - 1). No ramp: no entries; one
-// step: its first colour; negative steps, more than a palette holds, no list
-// or no memory: no palette.
+// Ramps of 16, 2 and 16 steps: ends are the two colours, steps between (from (n - 1 - j) + to j) / (n - 1). No
+// ramp: no entries; one step: its first colour; negative steps, too many, no list or no memory: no palette.
 TEST(Image, GradientPalettes)
 {
     const NativeWinCounts before = NativeWin_Counts();
     auto make = [](std::vector<IMG_GRADIENT_SEGMENT> ramps) {  // a first element, then the palette's colours
         HPALETTE pal = Img_CreateGradientPalette(ramps.data());
-        std::vector<COLORREF> out(pal ? 1 + NativeWin_Palette(pal)->palNumEntries : 0);
-        for (size_t i = 1; i < out.size(); ++i) {
-            const PALETTEENTRY& e = NativeWin_Palette(pal)->palPalEntry[i - 1];
-            out[i] = RGB(e.peRed, e.peGreen, e.peBlue) | e.peFlags << 24;
-        }
+        std::vector<COLORREF> out(pal ? 1 + NativeWin_Palette(pal)->palNumEntries : 0);  // an entry is R, G, B, flags
+        if (out.size() > 1)
+            memcpy(&out[1], NativeWin_Palette(pal)->palPalEntry, 4 * (out.size() - 1));
         return DeleteObject(pal), out;
     };
     const std::vector<COLORREF> p =

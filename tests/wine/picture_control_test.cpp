@@ -66,12 +66,7 @@ protected:
         return CreateWindowExA(0, QX_PICTURE_CLASS, "", WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent_, HMENU(INT_PTR(id)), qxtest::ProgramModule(), nullptr);
     }
     // A control showing the picture file `path`.
-    static HWND Make(DWORD style, int w, int h, const std::string& path)
-    {
-        HWND c = Make(style, w, h);
-        EXPECT_EQ(SetFile(c, path), 1) << path;
-        return c;
-    }
+    static HWND Make(DWORD style, int w, int h, const std::string& path) { HWND c = Make(style, w, h); EXPECT_EQ(SetFile(c, path), 1) << path; return c; }
     static std::string Write(const char* name, const std::vector<BYTE>& bytes)
     {
         EXPECT_TRUE(qxtest::WriteFileBytes(dir_ + name, bytes.data(), bytes.size()));
@@ -81,26 +76,11 @@ protected:
     // A w x h picture: key colour on the border ring and at (w / 2, h / 2), ink elsewhere.
     static std::string Keyed(int w, int h) { return Write("keyed.bmp", qxtest::Bmp24File(w, h, [w, h](int x, int y) { return IsKey(w, h, x, y) ? kKey : kInk; })); }
     static std::string Solid(int w, int h, COLORREF c = kInk) { return Write("solid.bmp", qxtest::Bmp24File(w, h, [c](int, int) { return c; })); }
-    // An 8-bit picture of the first colours of `table`, with that table.
-    static std::string Palette(const char* name, int w, int h, const std::vector<COLORREF>& table)
-    {
-        std::vector<BYTE> file = qxtest::Bmp24File(w, h, [](int, int) { return 0; });
-        const DWORD row = (w + 3) & ~3u, n = DWORD(table.size()), off = 14 + 40 + 4 * n, total = off + row * h;
-        const BITMAPINFOHEADER i = { 40, w, h, 1, 8, BI_RGB, 0, 0, 0, n };
-        file.resize(total);
-        memcpy(&file[2], &total, 4), memcpy(&file[10], &off, 4), memcpy(&file[14], &i, sizeof i);
-        for (DWORD k = 0; k < n; ++k)
-            file[54 + 4 * k] = GetBValue(table[k]), file[55 + 4 * k] = GetGValue(table[k]), file[56 + 4 * k] = GetRValue(table[k]);
-        for (DWORD k = 0; k < row * h; ++k)
-            file[off + k] = BYTE(k % n);
-        return Write(name, file);
-    }
     static LRESULT SetFile(HWND c, const std::string& path) { return SendMessageA(c, BMPM_SETIMAGE, WPARAM(-1), reinterpret_cast<LPARAM>(path.c_str())); }
     static void Repaint() { RedrawWindow(parent_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW); }
     // What the control's window shows, 0x00RRGGBB, top row first.
     struct Shot {
-        int w;
-        std::vector<DWORD> bits;
+        int w; std::vector<DWORD> bits;
         COLORREF at(int x, int y) const { return RGB(bits[y * w + x] >> 16, bits[y * w + x] >> 8 & 0xFF, bits[y * w + x] & 0xFF); }
         RECT Drawn() const  // around what is not background
         {
@@ -241,7 +221,7 @@ TEST_F(PictureControl, LayoutShrinkAndOwnerDrawing)
     }
 }
 
-TEST_F(PictureControl, KeyColourDitherFlipsAndPalettes)
+TEST_F(PictureControl, KeyColourDitherAndFlips)
 {
     const int w = 13, h = 11, ox = 10, oy = 5;  // centred in 33 x 21
     // Disabled, the background shows through at the dither's set pixels.
@@ -277,28 +257,9 @@ TEST_F(PictureControl, KeyColourDitherFlipsAndPalettes)
         EXPECT_EQ(std::make_tuple(shot.at(3, 2), shot.at(20, 13), shot.at(4, 1)), std::make_tuple(kBackground, kBackground, kBackground));
     }
     DestroyWindow(c);
-
-    // More than the 16 VGA colours get a palette of their own, VGA entries
-    // collapsible, others not; it answers palette messages but its own change.
-    std::vector<COLORREF> table = { RGB(128, 0, 128), RGB(192, 192, 192), RGB(255, 255, 0), RGB(128, 255, 0) };
-    for (int i = 4; i < 32; ++i)
-        table.push_back(RGB(i * 7, 100 + i, 3));
-    c = Make(0, 40, 30);
-    PALETTEENTRY e[33] = {};
-    ASSERT_EQ((SetFile(c, Palette("pal32.bmp", 8, 4, table)), GetPaletteEntries(State(c)->palette, 0, 33, e)), 32u);
-    EXPECT_EQ(std::make_tuple(e[0].peFlags, e[1].peFlags, e[2].peFlags, e[3].peFlags, e[5].peFlags, RGB(e[5].peRed, e[5].peGreen, e[5].peBlue)),
-        std::make_tuple(0, 0, 0, PC_NOCOLLAPSE, PC_NOCOLLAPSE, table[5]));
-    qxtest::Recorder<decltype(&UpdateColors)> update("UpdateColors", qxtest::ProgramModule());
-    EXPECT_EQ((SendMessageA(c, WM_PALETTECHANGED, WPARAM(c), 0), update.calls), 0) << "its own change is ignored";
-    SendMessageA(c, WM_PALETTECHANGED, WPARAM(parent_), 0);
-    EXPECT_EQ(update.calls + SendMessageA(c, WM_QUERYNEWPALETTE, 0, 0), 2);
-    table.resize(16);
-    EXPECT_EQ((SetFile(c, Palette("pal16.bmp", 8, 4, table)), State(c)->palette), nullptr) << "sixteen colours need no palette";
-    EXPECT_EQ((SendMessageA(c, WM_PALETTECHANGED, WPARAM(parent_), 0), update.calls), 1);
-    DestroyWindow(c);
 }
 
-TEST_F(PictureControl, ClicksHoverCursorAndFailures)
+TEST_F(PictureControl, ClicksAndFailures)
 {
     // A click needs press and release inside; a release without a press is none.
     // BMPS_PARENTMOUSE hands the button to the parent, without capture or clicks.
@@ -316,48 +277,12 @@ TEST_F(PictureControl, ClicksHoverCursorAndFailures)
         EXPECT_EQ(std::make_pair(g_mouse.size(), g_mouse.empty() ? 0 : g_mouse[5].second), std::make_pair(style ? size_t(7) : 0, style ? MAKELPARAM(39, 29) : 0));
         DestroyWindow(c);
     }
-    HWND c = Make(BMPS_NATURALSIZE, 60, 40, 20, 20);
-    HCURSOR hand = LoadCursorA(nullptr, IDC_HAND);
-    ASSERT_EQ(SetFile(c, Solid(10, 10)), 1);
-    SendMessageA(c, BMPM_SETCURSOR, WPARAM(hand), 0);
-    POINT inside = { 5, 5 }, outside = { 30, 30 };
-    ClientToScreen(c, &inside), ClientToScreen(c, &outside);
-    if (SetCursorPos(inside.x, inside.y)) {
-        EXPECT_EQ(SendMessageA(c, WM_SETCURSOR, WPARAM(c), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), 1);
-        EXPECT_EQ(GetCursor(), hand);
-        SetCursorPos(outside.x, outside.y), SetCursor(nullptr), SendMessageA(c, WM_SETCURSOR, WPARAM(c), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-        EXPECT_NE(GetCursor(), hand) << "only over the picture";
-    }
-    DestroyWindow(c);
-
-    // Each object the paint makes fails in turn, with and without a cached
-    // mask, on the dither path that makes the most: the paint reports it,
-    // leaks nothing, and the next paint recovers.
-    const std::string keyed = Keyed(13, 11);
-    auto paint = [](HWND c) { return InvalidateRect(c, nullptr, FALSE), SendMessageA(c, WM_PAINT, 0, 0); };
+    // A picture that cannot be loaded: nothing held; that cannot be shrunk: kept at full size.
     auto failing = [](auto import, const char* function, auto step) {
         qxtest::Recorder<decltype(import)> fail(function, qxtest::ProgramModule());
         return fail.Fail(1, nullptr), step();
     };
-    auto paintFailing = [&](auto import, const char* function) {
-        for (DWORD style : { 0ul, DWORD(BMPS_NOMASKCACHE) }) {
-            HWND c = Make(style, 33, 21, keyed);
-            EnableWindow(c, FALSE);
-            ASSERT_EQ(paint(c), 0) << "the mask, if any, is cached now";
-            const DWORD gdi = qxtest::CurrentCounts().gdi;
-            EXPECT_EQ(failing(import, function, [&] { return paint(c); }), 1) << function << " style " << style;
-            EXPECT_EQ(qxtest::CurrentCounts().gdi, gdi) << function << " style " << style;
-            EXPECT_EQ(paint(c), 0) << "recovers after " << function;
-            DestroyWindow(c);
-        }
-    };
-    paintFailing(&CreateCompatibleBitmap, "CreateCompatibleBitmap");
-    paintFailing(&CreateCompatibleDC, "CreateCompatibleDC");
-    paintFailing(&CreateBitmap, "CreateBitmap");
-    paintFailing(&CopyImage, "CopyImage");
-    // A picture that cannot be loaded: nothing held; that cannot be shrunk:
-    // kept at full size.
-    c = Make(BMPS_SHRINKTOFIT, 40, 30);
+    HWND c = Make(BMPS_SHRINKTOFIT, 40, 30);
     const std::string big = Solid(90, 90);
     EXPECT_EQ(failing(&CreateDIBSection, "CreateDIBSection", [&] { return SetFile(c, big); }) + (State(c)->bitmap != nullptr), 0);
     EXPECT_EQ(failing(&CreateDIBitmap, "CreateDIBitmap", [&] { return SendMessageA(c, WM_SIZE, 0, 0); }) + (State(c)->bitmap != nullptr), 0);

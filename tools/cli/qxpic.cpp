@@ -59,24 +59,29 @@ bool ReadFile(const char* path, std::vector<BYTE>* out)
     return ok;
 }
 
-// One pixel of any DIB layout the decoders produce, as R, G, B.
-void PixelRgb(const BITMAPINFO* bmi, const BYTE* row, LONG x, BYTE rgb[3])
+// One DIB row of any layout the decoders produce as R, G, B bytes: a loop
+// per layout over the whole row, not a decision per pixel.
+void RowRgb(const BITMAPINFO* bmi, const BYTE* row, LONG width, BYTE* rgb)
 {
     const WORD bpp = bmi->bmiHeader.biBitCount;
     if (bpp == 24 || bpp == 32) {
-        const BYTE* p = row + x * (bpp / 8);
-        rgb[0] = p[2], rgb[1] = p[1], rgb[2] = p[0];
+        const int step = bpp / 8;
+        for (LONG x = 0; x < width; ++x, row += step, rgb += 3)
+            rgb[0] = row[2], rgb[1] = row[1], rgb[2] = row[0];
     } else if (bpp == 16) {
-        WORD v = (WORD)(row[2 * x] | row[2 * x + 1] << 8);
-        rgb[0] = (BYTE)(((v >> 10) & 31) * 255 / 31);
-        rgb[1] = (BYTE)(((v >> 5) & 31) * 255 / 31);
-        rgb[2] = (BYTE)((v & 31) * 255 / 31);
+        for (LONG x = 0; x < width; ++x, row += 2, rgb += 3) {
+            const WORD v = (WORD)(row[0] | row[1] << 8);
+            rgb[0] = (BYTE)(((v >> 10) & 31) * 255 / 31);
+            rgb[1] = (BYTE)(((v >> 5) & 31) * 255 / 31);
+            rgb[2] = (BYTE)((v & 31) * 255 / 31);
+        }
     } else {
-        const int perByte = 8 / bpp;
-        BYTE byte = row[x / perByte];
-        int shift = 8 - bpp * (x % perByte + 1);
-        const RGBQUAD& q = bmi->bmiColors[(byte >> shift) & ((1 << bpp) - 1)];
-        rgb[0] = q.rgbRed, rgb[1] = q.rgbGreen, rgb[2] = q.rgbBlue;
+        const int perByte = 8 / bpp, mask = (1 << bpp) - 1;
+        for (LONG x = 0; x < width; ++x, rgb += 3) {
+            const int shift = 8 - bpp * (x % perByte + 1);
+            const RGBQUAD& q = bmi->bmiColors[(row[x / perByte] >> shift) & mask];
+            rgb[0] = q.rgbRed, rgb[1] = q.rgbGreen, rgb[2] = q.rgbBlue;
+        }
     }
 }
 
@@ -92,9 +97,7 @@ bool WritePpm(const char* path, const BITMAPINFO* bmi, const BYTE* bits)
     fprintf(f, "P6\n%ld %ld\n255\n", (long)width, (long)height);
     std::vector<BYTE> line((size_t)width * 3);
     for (LONG y = 0; y < height; ++y) {
-        const BYTE* row = bits + (size_t)(bottomUp ? height - 1 - y : y) * rowBytes;
-        for (LONG x = 0; x < width; ++x)
-            PixelRgb(bmi, row, x, &line[(size_t)x * 3]);
+        RowRgb(bmi, bits + (size_t)(bottomUp ? height - 1 - y : y) * rowBytes, width, line.data());
         fwrite(line.data(), 1, line.size(), f);
     }
     bool ok = !ferror(f);

@@ -138,6 +138,25 @@ int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b)
     }
 }
 
+// The processor's own answer; this system saves every register it has.
+BOOL WINAPI IsProcessorFeaturePresent(DWORD feature)
+{
+#if defined(__i386__) || defined(__x86_64__)
+    switch (feature) {
+    case PF_XMMI64_INSTRUCTIONS_AVAILABLE: return __builtin_cpu_supports("sse2");
+    case PF_SSE3_INSTRUCTIONS_AVAILABLE: return __builtin_cpu_supports("sse3");
+    case PF_SSSE3_INSTRUCTIONS_AVAILABLE: return __builtin_cpu_supports("ssse3");
+    case PF_SSE4_1_INSTRUCTIONS_AVAILABLE: return __builtin_cpu_supports("sse4.1");
+    case PF_SSE4_2_INSTRUCTIONS_AVAILABLE: return __builtin_cpu_supports("sse4.2");
+    case PF_AVX_INSTRUCTIONS_AVAILABLE: return __builtin_cpu_supports("avx");
+    case PF_AVX2_INSTRUCTIONS_AVAILABLE: return __builtin_cpu_supports("avx2");
+    default: return FALSE;
+    }
+#else
+    return FALSE;
+#endif
+}
+
 NativeWinCounts NativeWin_Counts() { return { g_heapBlocks, g_gdiObjects }; }
 void NativeWin_FailAllocation(long n) { g_failCountdown = n; }
 void NativeWin_SetAllocationLimit(size_t bytes) { g_allocationLimit = bytes; }

@@ -126,6 +126,16 @@ HPALETTE WINAPI CreatePalette(const LOGPALETTE* lp);
 BOOL WINAPI DeleteObject(HGDIOBJ obj);
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 
+// What the processor and the system support, for the decoders' kernel choice.
+#define PF_XMMI64_INSTRUCTIONS_AVAILABLE 10
+#define PF_SSE3_INSTRUCTIONS_AVAILABLE 13
+#define PF_SSSE3_INSTRUCTIONS_AVAILABLE 36
+#define PF_SSE4_1_INSTRUCTIONS_AVAILABLE 37
+#define PF_SSE4_2_INSTRUCTIONS_AVAILABLE 38
+#define PF_AVX_INSTRUCTIONS_AVAILABLE 39
+#define PF_AVX2_INSTRUCTIONS_AVAILABLE 40
+BOOL WINAPI IsProcessorFeaturePresent(DWORD feature);
+
 // ---- test hooks of the stand-in (not Windows API) -------------------------
 struct NativeWinCounts {
     long heapBlocks;   // live HeapAlloc blocks
