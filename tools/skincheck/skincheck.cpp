@@ -380,14 +380,6 @@ void CheckPictures(DWORD family, const PageGeometry& geo)
 
 // ---- translated labels against their controls ------------------------------------------
 
-RECT RectIn(HWND control, HWND dlg)
-{
-    RECT r{};
-    GetWindowRect(control, &r);
-    MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
 // One relabelled control as the page leaves it: its text (accelerator marks
 // dropped, as drawn) measured in its own font against its width, the slider
 // of its row and its dialog. A radio's check mark is not counted against
@@ -397,23 +389,22 @@ void CheckLabel(DWORD family, const std::string& subject, HWND dlg, int id, int 
     HWND control = GetDlgItem(dlg, id);
     if (!control)
         return;
-    char text[512], shown[512];
+    char text[512];
     GetWindowTextA(control, text, sizeof text);
-    StripAccelerators(shown, text);
     qx::WindowDC dc(control, false);
     qx::SelectGuard font(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
-    SIZE extent{};
-    if (!dc || !GetTextExtentPoint32A(dc.get(), shown, lstrlenA(shown), &extent))
+    LONG extent = 0;
+    if (!dc || !ShownTextWidth(dc.get(), text, extent))
         return;
-    const RECT r = RectIn(control, dlg);
+    const RECT r = RectInDialog(control, dlg);
     RECT client{}, slider{};
     GetClientRect(dlg, &client);
     HWND sliderWnd = sliderId ? GetDlgItem(dlg, sliderId) : nullptr;
     if (sliderWnd)
-        slider = RectIn(sliderWnd, dlg);
+        slider = RectInDialog(sliderWnd, dlg);
     std::string why;
-    if (extent.cx > r.right - r.left)
-        why = Format("is %ld pixels wide in its font, its control %ld", extent.cx, r.right - r.left);
+    if (extent > r.right - r.left)
+        why = Format("is %ld pixels wide in its font, its control %ld", extent, r.right - r.left);
     else if (sliderWnd && r.right > slider.left && r.top < slider.bottom && slider.top < r.bottom)
         why = Format("runs under its slider (right edge %ld, slider from %ld)", r.right, slider.left);
     else if (r.left < 0 || r.right > client.right || r.bottom > client.bottom)
