@@ -81,6 +81,8 @@ bool ClassIs(HWND hwnd, LPCSTR name)
     return GetClassNameA(hwnd, cls, sizeof cls) > 0 && lstrcmpiA(cls, name) == 0;
 }
 
+} // namespace
+
 // The rectangle of a window in its dialog's client coordinates (mirroring
 // taken care of by MapWindowPoints).
 RECT RectInDialog(HWND hwnd, HWND dlg)
@@ -102,6 +104,8 @@ bool ShownTextWidth(HDC dc, LPCSTR text, LONG& width)
     width = extent.cx;
     return true;
 }
+
+namespace {
 
 // The room a control keeps beside its new text.
 LONG SlackForNewText(HWND control, LONG slack, LONG newTextWidth, LONG controlWidth)

@@ -51,6 +51,13 @@ void ScaleRectToFont(const FONT_RELAYOUT& layout, RECT& rect);
 // to the new text.
 void SetControlTextFromCfg(HWND dlg, int id, LPCSTR defaultText, LPCSTR key, int mode);
 
+// The rectangle of a window in its dialog's client coordinates.
+RECT RectInDialog(HWND hwnd, HWND dlg);
+
+// Width of a text with its accelerator marks removed, as the control shows
+// it in the font selected into dc. false when it cannot be measured.
+bool ShownTextWidth(HDC dc, LPCSTR text, LONG& width);
+
 // Copies text to out without its accelerator marks: a single "&" is dropped,
 // a doubled "&&" stays two ampersands. out needs room for text.
 void StripAccelerators(LPSTR out, LPCSTR text);

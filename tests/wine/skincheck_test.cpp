@@ -105,7 +105,8 @@ TEST(SkinCheck, SampleSkinIsCleanEverySettingComesFromItsKeyAndItRenders)
 
 // Every finding of the broken sample, as (family, code, subject) with how
 // often it is reported; nothing else may be reported. Of the 13 keys the page
-// reads, [German] holds 2; its TAB0 is too long; Language=Klingon has no section.
+// reads, [German] holds 2; its TAB0 is too long, its IDC_EMBOSS
+// runs under its slider; Language=Klingon has no section.
 TEST(SkinCheck, BrokenSampleIsReportedFindingByFinding)
 {
     const struct { const char *family, *code, *subject; int count; } expected[] = {
@@ -119,6 +120,7 @@ TEST(SkinCheck, BrokenSampleIsReportedFindingByFinding)
         { "21", "classic-logo", "OEMLogo", 1 }, { "21", "cfg-redirect-missing", "[Language] German_KP", 1 },
         { "15", "cfg-missing-key", "", 11 }, { "21", "cfg-missing-key", "", 11 }, { "15", "cfg-too-long", "", 1 },
         { "21", "cfg-too-long", "", 1 }, { "15", "cfg-no-section", "", 1 }, { "21", "cfg-no-section", "", 1 },
+        { "15", "cfg-text-overflow", "", 1 }, { "21", "cfg-text-overflow", "", 1 },
     };
     CheckRun r = Check(kBroken);
     EXPECT_EQ(r.exitCode, 1u) << r.err;

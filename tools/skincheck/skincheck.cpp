@@ -20,7 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "common/raii.h"
 #include "config/localization.h"
+#include "config/relayout.h"
 #include "config/skin_settings.h"
 #include "config/system_services.h"
 #include "controls/picture_control.h"
@@ -29,6 +31,7 @@
 #include "hosting/module.h"
 #include "imaging/imaging.h"
 #include "page/effect_model.h"
+#include "page/page_localize.h"
 #include "resource.h"
 #include "skin_files.h"
 
@@ -375,6 +378,77 @@ void CheckPictures(DWORD family, const PageGeometry& geo)
     (void)fam;
 }
 
+// ---- translated labels against their controls ------------------------------------------
+
+// One relabelled control as the page leaves it: its text (accelerator marks
+// dropped, as drawn) measured in its own font against its width, the slider
+// of its row and its dialog. A radio's check mark is not counted against
+// the text, so only a text wider than the whole control is reported.
+void CheckLabel(DWORD family, const std::string& subject, HWND dlg, int id, int sliderId, const char* key)
+{
+    HWND control = GetDlgItem(dlg, id);
+    if (!control)
+        return;
+    char text[512];
+    GetWindowTextA(control, text, sizeof text);
+    qx::WindowDC dc(control, false);
+    qx::SelectGuard font(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
+    LONG extent = 0;
+    if (!dc || !ShownTextWidth(dc.get(), text, extent))
+        return;
+    const RECT r = RectInDialog(control, dlg);
+    RECT client{}, slider{};
+    GetClientRect(dlg, &client);
+    HWND sliderWnd = sliderId ? GetDlgItem(dlg, sliderId) : nullptr;
+    if (sliderWnd)
+        slider = RectInDialog(sliderWnd, dlg);
+    std::string why;
+    if (extent > r.right - r.left)
+        why = Format("is %ld pixels wide in its font, its control %ld", extent, r.right - r.left);
+    else if (sliderWnd && r.right > slider.left && r.top < slider.bottom && slider.top < r.bottom)
+        why = Format("runs under its slider (right edge %ld, slider from %ld)", r.right, slider.left);
+    else if (r.left < 0 || r.right > client.right || r.bottom > client.bottom)
+        why = Format("leaves its dialog (%ld..%ld of %ld pixels)", r.left, r.right, client.right);
+    if (!why.empty())
+        Finding(family, subject, "cfg-text-overflow", Format("%s \"%s\" %s", key, text, why.c_str()));
+}
+
+// Builds the page and its tab dialogs hidden from the module's templates and
+// lets the module's own code translate and lay them out as the page does for
+// this language: the frame title at once, then each tab, then the page. The
+// hidden parent stands for the sheet and carries the page template's font.
+void CheckTranslatedLabels(DWORD family, const std::string& subject, const char* section)
+{
+    lstrcpynA(g_szLanguage, section, QX_LANGUAGE_CHARS);
+    HWND parent = CreateWindowExA(0, "Static", "", WS_POPUP, 0, 0, 800, 800, nullptr, nullptr, g_hInstance, nullptr);
+    HWND page = parent ? CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_QXTINTRA_PAGE), parent, QuietDialog, 0)
+                       : nullptr;
+    if (page) {
+        SendMessageA(parent, WM_SETFONT, SendMessageA(page, WM_GETFONT, 0, 0), FALSE);
+        LocalizeGroupBoxTitle(page);
+        HWND tabs[2] = {};
+        for (int t : { QX_TAB_ARTISTIC, QX_TAB_DEBLOCK }) {
+            HWND child = CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(TabTemplateId(t, g_szLanguage)),
+                GetDlgItem(page, IDC_TAB), QuietDialog, 0);
+            if (child && RelayoutForLanguage(child, QX_TAB_TEMPLATE_CX, QX_TAB_TEMPLATE_CY))
+                LocalizeEffectLabels(child, t);
+            tabs[t == QX_TAB_ARTISTIC ? 0 : 1] = child;
+        }
+        RelayoutForLanguage(page, QX_PAGE_TEMPLATE_CX, QX_PAGE_TEMPLATE_CY);
+        CheckLabel(family, subject, page, IDC_ORIGINALGRPBOX, 0, "IDC_ORIGINALGRPBOX");
+        for (int t : { QX_TAB_ARTISTIC, QX_TAB_DEBLOCK }) {
+            const TabInfo* info = GetTabInfo(t);
+            HWND child = tabs[t == QX_TAB_ARTISTIC ? 0 : 1];
+            for (int k = 0; child && k < info->rowCount; ++k)
+                CheckLabel(family, subject, child, info->rows[k].radioId, info->rows[k].trackbarId, info->rows[k].textKey);
+        }
+        DestroyWindow(page);
+    }
+    if (parent)
+        DestroyWindow(parent);
+    lstrcpyA(g_szLanguage, "English");
+}
+
 // ---- the configuration file ------------------------------------------------------------
 
 struct TextKey {
@@ -434,6 +508,8 @@ void CheckSections(DWORD family, const std::string& file, const std::vector<Text
                     Format("%s has %zu characters: the page keeps the first %zu", k.key.c_str(), strlen(text), k.limit));
             }
         }
+        if (!english)
+            CheckTranslatedLabels(family, subject, section.c_str());
         // The help file the page asks WinHelp for, as the module names it.
         char windows[MAX_PATH];
         UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
