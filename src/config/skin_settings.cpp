@@ -30,15 +30,15 @@ constexpr char kKpUtilKeyName[] = "HKLM\\Software\\Qx\\Kp\\QxTintra";
 // The picture settings: a non-empty value replaces the current one, an absent
 // or empty one leaves it alone.
 struct PathSetting {
-    const char* valueName;
+    SkinValue value;
     char* target;
 };
 constexpr PathSetting kPathSettings[] = {
-    { "Background", g_szBackground },
-    { "Background8bpp", g_szBackground8bpp },
-    { "OEMLogo", g_szOEMLogo },
-    { "OEMLogo8bpp", g_szOEMLogo8bpp },
-    { "TabIcon", g_szTabIcon },
+    { QX_SKIN_BACKGROUND, g_szBackground },
+    { QX_SKIN_BACKGROUND_8BPP, g_szBackground8bpp },
+    { QX_SKIN_OEM_LOGO, g_szOEMLogo },
+    { QX_SKIN_OEM_LOGO_8BPP, g_szOEMLogo8bpp },
+    { QX_SKIN_TAB_ICON, g_szTabIcon },
 };
 
 void CopySetting(char* target, const char* text) { lstrcpynA(target, text, QX_SKIN_PATH_CHARS); }
@@ -59,14 +59,14 @@ DWORD ReadSkinSettings(HKEY key, DWORD defaultOverride)
 {
     char text[QX_REG_TEXT_BYTES];
     for (const PathSetting& setting : kPathSettings) {
-        ReadRegString(key, setting.valueName, text, "");
+        ReadRegString(key, kSkinValueNames[setting.value], text, "");
         if (text[0])
             CopySetting(setting.target, text);
     }
 
     // With "Lustre" as the default, a key without "UiStyle" restores the
     // Lustre look; so does any name the module does not know.
-    ReadRegString(key, "UiStyle", text, "Lustre");
+    ReadRegString(key, kSkinValueNames[QX_SKIN_UI_STYLE], text, "Lustre");
     if (lstrcmpiA(text, "Lustre") == 0) {
         gdwUiStyle = QXLOOK_LUSTRE;
         QxTrace("gdwUiStyle == QXLOOK_LUSTRE\n");
@@ -79,11 +79,11 @@ DWORD ReadSkinSettings(HKEY key, DWORD defaultOverride)
 
     // Likewise every key read sets the address again, to the maker's site
     // when it names none.
-    ReadRegString(key, "URL", text, QX_DEFAULT_HOME_PAGE_URL);
+    ReadRegString(key, kSkinValueNames[QX_SKIN_URL], text, QX_DEFAULT_HOME_PAGE_URL);
     CopySetting(g_szHomePageUrl, text);
 
-    g_bHideLogo = static_cast<BOOL>(ReadRegBool(key, "HideLogo", static_cast<DWORD>(g_bHideLogo)));
-    return ReadRegBool(key, "SkinOverride", defaultOverride);
+    g_bHideLogo = static_cast<BOOL>(ReadRegBool(key, kSkinValueNames[QX_SKIN_HIDE_LOGO], static_cast<DWORD>(g_bHideLogo)));
+    return ReadRegBool(key, kSkinValueNames[QX_SKIN_OVERRIDE], defaultOverride);
 }
 
 void CheckRegFlags() { CheckRegFlagsObserved(nullptr, nullptr); }

@@ -48,6 +48,15 @@ extern BOOL g_bHideLogo;
 // the "8bpp" picture variants.
 extern DWORD gdwColorDepth;
 
+// The values a skin key may hold, in the order they are read. Tools that
+// explain a skin to its maker walk the same list.
+enum SkinValue : int {
+    QX_SKIN_BACKGROUND, QX_SKIN_BACKGROUND_8BPP, QX_SKIN_OEM_LOGO, QX_SKIN_OEM_LOGO_8BPP, QX_SKIN_TAB_ICON,
+    QX_SKIN_UI_STYLE, QX_SKIN_URL, QX_SKIN_HIDE_LOGO, QX_SKIN_OVERRIDE, QX_SKIN_VALUE_COUNT
+};
+inline constexpr const char* kSkinValueNames[QX_SKIN_VALUE_COUNT] = { "Background", "Background8bpp", "OEMLogo",
+    "OEMLogo8bpp", "TabIcon", "UiStyle", "URL", "HideLogo", "SkinOverride" };
+
 // Sets the key names for the chip family and reads the skin settings from the
 // three keys. Needs g_dwChipFamily and szQxByChipKey, so runs after
 // CheckSupport and InitRegKeyVars.

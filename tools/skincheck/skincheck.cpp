@@ -171,27 +171,24 @@ Picture LoadModulePicture(WORD id)
 
 // ---- the registry: which key each setting comes from ----------------------------------
 
+// Every skin value but SkinOverride is a setting the page keeps.
+constexpr int kSettings = QX_SKIN_OVERRIDE;
 struct SkinState {
-    std::string text[8];
+    std::string text[kSettings];
 };
-// The settings as the module holds them after each key; UiStyle and
-// HideLogo as the value names an OEM writes.
-constexpr const char* kSettingNames[8] = { "Background", "Background8bpp", "OEMLogo", "OEMLogo8bpp", "TabIcon",
-    "UiStyle", "URL", "HideLogo" };
+// The settings as the module holds them after each key, in the order of
+// kSkinValueNames; UiStyle and HideLogo as the value names an OEM writes.
 SkinState Snapshot()
 {
     return { { g_szBackground, g_szBackground8bpp, g_szOEMLogo, g_szOEMLogo8bpp, g_szTabIcon,
         gdwUiStyle == QXLOOK_CLASSIC ? "Classic" : "Lustre", g_szHomePageUrl, g_bHideLogo ? "ON" : "Off" } };
 }
 
-// Values a skin key may hold; anything else is a name the module never reads.
-constexpr const char* kKnownValues[] = { "Background", "Background8bpp", "OEMLogo", "OEMLogo8bpp", "TabIcon",
-    "UiStyle", "URL", "HideLogo", "SkinOverride" };
 
 struct KeyWalk {
     DWORD family;
     SkinState before;
-    std::string origin[8];
+    std::string origin[kSettings];
     std::string overriddenBy;
 };
 
@@ -207,23 +204,23 @@ void ExplainKey(KeyWalk* walk, LPCSTR path)
     if (OpenRegPath(path, KEY_READ, &key) != ERROR_SUCCESS)
         return;
     const SkinState after = Snapshot();
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < kSettings; ++i) {
         char text[QX_REG_TEXT_BYTES];
-        const bool holds = ReadRegString(key, kSettingNames[i], text, "") != FALSE;
+        const bool holds = ReadRegString(key, kSkinValueNames[i], text, "") != FALSE;
         if (holds) {
             walk->origin[i] = path;
-        } else if ((i == 5 || i == 6) && !walk->origin[i].empty()) {
+        } else if ((i == QX_SKIN_UI_STYLE || i == QX_SKIN_URL) && !walk->origin[i].empty()) {
             // Read again with its default: what an earlier key set is gone.
             if (walk->before.text[i] != after.text[i])
                 Finding(walk->family, path, "key-resets",
                     Format("holds no %s: reading it sets %s back to \"%s\" over \"%s\" from %s (repeat %s in every key)",
-                        kSettingNames[i], kSettingNames[i], after.text[i].c_str(), walk->before.text[i].c_str(),
-                        walk->origin[i].c_str(), kSettingNames[i]));
+                        kSkinValueNames[i], kSkinValueNames[i], after.text[i].c_str(), walk->before.text[i].c_str(),
+                        walk->origin[i].c_str(), kSkinValueNames[i]));
             walk->origin[i] = std::string("the default, set again by ") + path;
-        } else if (i == 5 || i == 6) {
+        } else if (i == QX_SKIN_UI_STYLE || i == QX_SKIN_URL) {
             walk->origin[i] = std::string("the default, set by ") + path;
         }
-        if (holds && i == 5 && lstrcmpiA(text, "Lustre") && lstrcmpiA(text, "Classic"))
+        if (holds && i == QX_SKIN_UI_STYLE && lstrcmpiA(text, "Lustre") && lstrcmpiA(text, "Classic"))
             Finding(walk->family, path, "style-unknown",
                 Format("UiStyle \"%s\" is neither Lustre nor Classic: the page takes Lustre", text));
     }
@@ -234,7 +231,7 @@ void ExplainKey(KeyWalk* walk, LPCSTR path)
         if (RegEnumValueA(key, index, name, &nameLen, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS)
             break;
         bool known = false;
-        for (const char* k : kKnownValues)
+        for (const char* k : kSkinValueNames)
             known = known || !lstrcmpiA(k, name);
         char text[QX_REG_TEXT_BYTES];
         if (!known)
@@ -738,8 +735,8 @@ int main(int argc, char** argv)
         KeyWalk walk{ family, Snapshot(), {}, {} };
         CheckRegFlagsObserved(ObserveKey, &walk);
         const SkinState final = Snapshot();
-        for (int i = 0; i < 8; ++i)
-            Note(family, kSettingNames[i], "setting",
+        for (int i = 0; i < kSettings; ++i)
+            Note(family, kSkinValueNames[i], "setting",
                 Format("\"%s\" from %s", final.text[i].c_str(), walk.origin[i].empty() ? "no key: built in" : walk.origin[i].c_str()));
         CheckPictures(family, geo);
         if (!o.cfg.empty() && CheckConfiguration(family, o.cfg) == 2)
