@@ -467,8 +467,10 @@ void EndBlock(INFLATE_STATE* s) { s->mode = s->finalBlock ? kModeDone : kModeBlo
 
 // Copies a match of len bytes at distance dist to out. The caller's buffer
 // [dest, out) holds this call's output so far; anything further back is in
-// the window. Copies are exact: nothing is written past out + len.
-QX_NOINLINE void CopyMatch(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, DWORD len, DWORD dist)
+// the window. Copies are exact: nothing is written past out + len. (The
+// callers advance their own pointer: one passed by reference would make the
+// fast loop keep its output pointer in memory.)
+QX_NOINLINE void CopyMatch(INFLATE_STATE* s, const BYTE* dest, BYTE* out, DWORD len, DWORD dist)
 {
     const DWORD produced = (DWORD)(out - dest);
     if (dist > produced) {
@@ -567,6 +569,7 @@ void DecodeSlow(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd)
     const DWORD room = (DWORD)(outEnd - out);
     const DWORD now = len < room ? len : room;
     CopyMatch(s, dest, out, now, dist);
+    out += now;
     s->matchLeft = len - now;
     s->matchDist = dist;
 }
@@ -590,6 +593,9 @@ constexpr SIZE_T kMaxStep = 2 + 258;
 // fewer than 32 bytes in all.
 constexpr SIZE_T kCopySpill = 7;
 constexpr SIZE_T kCopyMinimum = 32;
+// For distances 2 to 7, the shortest whole number of periods that fills a
+// word (a division per match would cost more than the copy).
+constexpr BYTE kWholePeriods[8] = { 0, 0, 8, 9, 8, 10, 12, 14 };
 
 // Refill to at least a word less a byte: 56 bits, enough for a literal/
 // length code with its extra bits (20) and a distance code with its extra
@@ -600,11 +606,24 @@ constexpr SIZE_T kCopyMinimum = 32;
 // after a refill, or with at least 11 bits of the word's content left, sees
 // the right bits. Each refill needs a word of input: the loop checks for
 // kFastInput bytes once per step, enough for the refills until the next check.
-#define QX_REFILL()                                         \
-    do {                                                    \
-        bitBuf |= LoadWord(in) << bitsLeft;                 \
-        in += (kImgWordBits - 1 - bitsLeft) >> 3;           \
-        bitsLeft |= kImgWordBits - 8;                       \
+//
+// Only the low bits of bitsLeft count in the loop (see QX_DROP), so every
+// use of it masks them; the masks cost nothing where the shift instructions
+// mask their count anyway.
+#define QX_REFILL()                                                               \
+    do {                                                                          \
+        bitBuf |= LoadWord(in) << (bitsLeft & (kImgWordBits - 1));                \
+        in += sizeof(IMG_BITWORD) - 1 - ((bitsLeft >> 3) & (sizeof(IMG_BITWORD) - 1)); \
+        bitsLeft |= kImgWordBits - 8;                                             \
+    } while (0)
+
+// Drops the bits of entry e. The whole entry is taken from bitsLeft, not
+// just its low byte: the rest is a multiple of 256 and only disturbs bits
+// the loop never reads, and the byte need not be extracted first.
+#define QX_DROP(e)              \
+    do {                        \
+        bitBuf >>= (e) & 0xFF;  \
+        bitsLeft -= (e);        \
     } while (0)
 
 constexpr bool kWideWord = kImgWordBits >= 64;
@@ -644,8 +663,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
         // turns out to be (a link drops the first-level bits), so the shift
         // need not wait for the tests.
         IMG_BITWORD saved = bitBuf;
-        bitBuf >>= e & 0xFF;
-        bitsLeft -= e & 0xFF;
+        QX_DROP(e);
         if (e & kLiteral) {
             *out++ = (BYTE)(e >> 16);
             if (!kWideWord) {
@@ -663,16 +681,14 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
             if (!kRoomy && out >= outEnd)
                 break;
             saved = bitBuf;
-            bitBuf >>= e & 0xFF;
-            bitsLeft -= e & 0xFF;
+            QX_DROP(e);
             if (e & kLiteral) {
                 *out++ = (BYTE)(e >> 16);
                 e = litlen[LowBits(bitBuf, kLitlenBits)];
                 if (!kRoomy && out >= outEnd)
                     break;
                 saved = bitBuf;
-                bitBuf >>= e & 0xFF;
-                bitsLeft -= e & 0xFF;
+                QX_DROP(e);
                 if (e & kLiteral) {
                     *out++ = (BYTE)(e >> 16);
                     if (out >= outStop || in > inStop)
@@ -689,8 +705,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                 // index the second-level table, whose entry is final.
                 e = litlen[(e >> 16) + LowBits(bitBuf, (e >> 8) & 0xF)];
                 saved = bitBuf;
-                bitBuf >>= e & 0xFF;
-                bitsLeft -= e & 0xFF;
+                QX_DROP(e);
                 if (e & kLiteral) {
                     *out++ = (BYTE)(e >> 16);
                     if (out >= outStop || in > inStop)
@@ -708,13 +723,19 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                 break;
             }
         }
-        const DWORD len = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> ((e >> 8) & 0xF));
+        // A length or distance entry has no flags, so the byte above the
+        // bit count is the code length alone.
+        const DWORD len = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> (BYTE)(e >> 8));
 
         // A distance code with its extra bits takes up to 28 bits.
-        if (!kWideWord || bitsLeft < kMaxCodeLength + 13)
+        if (!kWideWord || (bitsLeft & 0xFF) < kMaxCodeLength + 13)
             QX_REFILL();
         e = distTable[LowBits(bitBuf, kDistBits)];
-        if (e & kSubtable) {
+        if (e & kExceptional) {
+            if (!(e & kSubtable)) {
+                Fail(s, INFLATE_ERR_DATA);
+                break;
+            }
             bitBuf >>= kDistBits;
             bitsLeft -= kDistBits;
             if (!kWideWord)
@@ -722,20 +743,17 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
             e = distTable[(e >> 16) + LowBits(bitBuf, (e >> 8) & 0xF)];
         }
         saved = bitBuf;
-        bitBuf >>= e & 0xFF;
-        bitsLeft -= e & 0xFF;
-        if (e & kExceptional) {
-            Fail(s, INFLATE_ERR_DATA);
-            break;
-        }
-        const DWORD dist = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> ((e >> 8) & 0xF));
+        QX_DROP(e);
+        const DWORD dist = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> (BYTE)(e >> 8));
 
         if ((!kRoomy && len > (DWORD)(outEnd - out)) || dist > (DWORD)(out - dest)) {
             // Not all of it fits, or it starts in the window: the exact copy.
-            const DWORD room = (DWORD)(outEnd - out);
-            const DWORD now = len < room ? len : room;
+            DWORD now = len;
+            if (!kRoomy && now > (DWORD)(outEnd - out))
+                now = (DWORD)(outEnd - out);
             CopyMatch(s, dest, out, now, dist);
-            if (now < len) {
+            out += now;
+            if (!kRoomy && now < len) {
                 s->matchLeft = len - now;
                 s->matchDist = dist;
                 break;
@@ -788,7 +806,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
             } else {
                 // A short period: the first bytes one at a time, then
                 // words from a whole number of periods back (8 or more).
-                const DWORD span = dist * ((8 + dist - 1) / dist);
+                const DWORD span = kWholePeriods[dist];
                 BYTE* const wordStart = out + (span - dist);
                 while (out < wordStart && out < end)
                     *out++ = *src++;
@@ -809,17 +827,18 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
             while (out < end)
                 *out++ = *src++;
         }
+        // The refill before the copy left enough bits for the next step.
         if (out >= outStop || in > inStop)
             break;
-        QX_REFILL();
     }
 
     s->inNext = in;
     s->bitBuf = bitBuf;
-    s->bitsLeft = bitsLeft;
+    s->bitsLeft = bitsLeft & 0xFF;
     outRef = out;
 }
 
+#undef QX_DROP
 #undef QX_REFILL
 
 void DecodeFastPlain(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
@@ -899,6 +918,7 @@ DWORD Inflate_Read(INFLATE_STATE* s, BYTE* dest, DWORD n, DWORD slack)
             const DWORD room = (DWORD)(outEnd - out);
             const DWORD now = s->matchLeft < room ? s->matchLeft : room;
             CopyMatch(s, dest, out, now, s->matchDist);
+            out += now;
             s->matchLeft -= now;
             continue;
         }
