@@ -15,8 +15,9 @@ namespace {
 //
 // Entry layout (32 bits):
 //   bits 0-7   bits to drop: code length plus extra bits; for a link to a
-//              second-level table, the number of bits that index it
-//   bits 8-11  code length (where the extra bits start)
+//              second-level table, the first-level table's width
+//   bits 8-11  code length (where the extra bits start); for a link, the
+//              number of bits that index the second-level table
 //   bits 12-15 kind flags below
 //   bits 16-31 literal byte, length or distance base, precode symbol, or the
 //              start of the second-level table
@@ -181,7 +182,7 @@ constexpr bool BuildTable(DWORD* table, DWORD capacity, const BYTE* lengths, DWO
                     return false;
                 subStart = nextFree;
                 nextFree += 1u << subBits;
-                table[first] = (subStart << 16) | kSubtable | (tableBits << 8) | subBits;
+                table[first] = (subStart << 16) | kSubtable | (subBits << 8) | tableBits;
             }
             const DWORD rest = len - tableBits;
             const DWORD entry = result + (rest << 8) + rest;
@@ -331,7 +332,7 @@ DWORD DecodeEntry(INFLATE_STATE* s, const DWORD* table, DWORD tableBits, DWORD n
     DWORD e = table[LowBits(s->bitBuf, tableBits)];
     if (e & kSubtable) {
         Take(s, tableBits);
-        e = table[(e >> 16) + LowBits(s->bitBuf, e & 0xFF)];
+        e = table[(e >> 16) + LowBits(s->bitBuf, (e >> 8) & 0xF)];
     }
     return e;
 }
@@ -466,8 +467,10 @@ void EndBlock(INFLATE_STATE* s) { s->mode = s->finalBlock ? kModeDone : kModeBlo
 
 // Copies a match of len bytes at distance dist to out. The caller's buffer
 // [dest, out) holds this call's output so far; anything further back is in
-// the window. Copies are exact: nothing is written past out + len.
-void CopyMatch(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, DWORD len, DWORD dist)
+// the window. Copies are exact: nothing is written past out + len. (The
+// callers advance their own pointer: one passed by reference would make the
+// fast loop keep its output pointer in memory.)
+QX_NOINLINE void CopyMatch(INFLATE_STATE* s, const BYTE* dest, BYTE* out, DWORD len, DWORD dist)
 {
     const DWORD produced = (DWORD)(out - dest);
     if (dist > produced) {
@@ -566,19 +569,33 @@ void DecodeSlow(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd)
     const DWORD room = (DWORD)(outEnd - out);
     const DWORD now = len < room ? len : room;
     CopyMatch(s, dest, out, now, dist);
+    out += now;
     s->matchLeft = len - now;
     s->matchDist = dist;
 }
 
 // The main loop: runs while at least kFastInput bytes of the current piece
-// remain, so the refills need no bound check on the input. Returns when the
-// output is full, the block ends, a match does not fit, or the input gets
-// short.
+// remain, so the refills need no bound check on the input. It comes in two
+// forms from one body. The roomy form runs while the output has room for the
+// longest step and the word copies' spill, so a symbol needs no check of
+// the output at all; the careful form takes the last stretch before the end
+// of what was asked for and splits a match that does not fit. Both return
+// when the block ends, a match does not fit, or the input gets short; the
+// roomy one also when it reaches the last stretch.
 //
 // The next literal/length entry is looked up before the current match is
 // copied (refilling does not change the low bits it is looked up with), so
 // the table access overlaps the copy.
-constexpr SIZE_T kFastInput = 16;
+constexpr SIZE_T kFastInput = 32;
+// One step of the loop writes at most two literals and then a match.
+constexpr SIZE_T kMaxStep = 2 + 258;
+// A match copied in words writes at most 7 bytes past its end, and never
+// fewer than 32 bytes in all.
+constexpr SIZE_T kCopySpill = 7;
+constexpr SIZE_T kCopyMinimum = 32;
+// For distances 2 to 7, the shortest whole number of periods that fills a
+// word (a division per match would cost more than the copy).
+constexpr BYTE kWholePeriods[8] = { 0, 0, 8, 9, 8, 10, 12, 14 };
 
 // Refill to at least a word less a byte: 56 bits, enough for a literal/
 // length code with its extra bits (20) and a distance code with its extra
@@ -588,63 +605,115 @@ constexpr SIZE_T kFastInput = 16;
 // bits, which the next refill writes again unchanged, so a lookup made just
 // after a refill, or with at least 11 bits of the word's content left, sees
 // the right bits. Each refill needs a word of input: the loop checks for
-// kFastInput bytes once per symbol, enough for its four refills.
-#define QX_REFILL()                                         \
-    do {                                                    \
-        bitBuf |= LoadWord(in) << bitsLeft;                 \
-        in += (kImgWordBits - 1 - bitsLeft) >> 3;           \
-        bitsLeft |= kImgWordBits - 8;                       \
+// kFastInput bytes once per step, enough for the refills until the next check.
+//
+// Only the low bits of bitsLeft count in the loop (see QX_DROP), so every
+// use of it masks them; the masks cost nothing where the shift instructions
+// mask their count anyway.
+#define QX_REFILL()                                                               \
+    do {                                                                          \
+        bitBuf |= LoadWord(in) << (bitsLeft & (kImgWordBits - 1));                \
+        in += sizeof(IMG_BITWORD) - 1 - ((bitsLeft >> 3) & (sizeof(IMG_BITWORD) - 1)); \
+        bitsLeft |= kImgWordBits - 8;                                             \
+    } while (0)
+
+// Drops the bits of entry e. The whole entry is taken from bitsLeft, not
+// just its low byte: the rest is a multiple of 256 and only disturbs bits
+// the loop never reads, and the byte need not be extracted first.
+#define QX_DROP(e)              \
+    do {                        \
+        bitBuf >>= (e) & 0xFF;  \
+        bitsLeft -= (e);        \
     } while (0)
 
 constexpr bool kWideWord = kImgWordBits >= 64;
-constexpr SIZE_T kRefillsPerSymbol = kWideWord ? 2 : 4;
+constexpr SIZE_T kRefillsPerSymbol = kWideWord ? 3 : 4;
 static_assert((kRefillsPerSymbol - 1) * (sizeof(IMG_BITWORD) - 1) + sizeof(IMG_BITWORD) <= kFastInput,
               "input for the refills of one symbol");
 
+template <bool kRoomy>
 QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef, BYTE* outEnd, BYTE* slackEnd)
 {
     const BYTE* in = s->inNext;
-    const BYTE* const inEnd = s->inEnd;
+    BYTE* out = outRef;
+    if ((SIZE_T)(s->inEnd - in) < kFastInput)
+        return;
+    // Where each form stops: the roomy one while a whole step and its spill
+    // still fit; the careful one at the end of the output.
+    BYTE* outStop = outEnd;
+    if (kRoomy) {
+        const SIZE_T spillRoom = (SIZE_T)(slackEnd - outEnd);
+        const SIZE_T margin = spillRoom >= kCopySpill ? kMaxStep : kMaxStep + kCopySpill - spillRoom;
+        if ((SIZE_T)(outEnd - out) <= margin)
+            return;
+        outStop = outEnd - margin;
+    }
+    if (out >= outStop)
+        return;
+    const BYTE* const inStop = s->inEnd - kFastInput;
     IMG_BITWORD bitBuf = s->bitBuf;
     DWORD bitsLeft = s->bitsLeft;
-    BYTE* out = outRef;
     const DWORD* const litlen = s->litlen;
     const DWORD* const distTable = s->dist;
 
-    if (out < outEnd && (SIZE_T)(inEnd - in) >= kFastInput) {
-        QX_REFILL();
-        DWORD e = litlen[LowBits(bitBuf, kLitlenBits)];
-        for (;;) {
-            if (e & kSubtable) {
-                bitBuf >>= kLitlenBits;
-                bitsLeft -= kLitlenBits;
-                e = litlen[(e >> 16) + LowBits(bitBuf, e & 0xFF)];
-            }
-            IMG_BITWORD saved = bitBuf;
-            bitBuf >>= e & 0xFF;
-            bitsLeft -= e & 0xFF;
-            if (e & kLiteral) {
-                *out++ = (BYTE)(e >> 16);
-                // Up to two more literals from the first-level table fit in
-                // the bits of a 64-bit word (at least 41 here, 11 per code),
-                // and still leave enough for the next lookup.
-                e = litlen[LowBits(bitBuf, kLitlenBits)];
-                if (kWideWord && (e & kLiteral) && out < outEnd) {
-                    bitBuf >>= e & 0xFF;
-                    bitsLeft -= e & 0xFF;
-                    *out++ = (BYTE)(e >> 16);
-                    e = litlen[LowBits(bitBuf, kLitlenBits)];
-                    if ((e & kLiteral) && out < outEnd) {
-                        bitBuf >>= e & 0xFF;
-                        bitsLeft -= e & 0xFF;
-                        *out++ = (BYTE)(e >> 16);
-                        e = litlen[LowBits(bitBuf, kLitlenBits)];
-                    }
-                }
-                if (out >= outEnd || (SIZE_T)(inEnd - in) < kFastInput)
+    QX_REFILL();
+    DWORD e = litlen[LowBits(bitBuf, kLitlenBits)];
+    for (;;) {
+        // The entry's bits are dropped before it is looked at, whatever it
+        // turns out to be (a link drops the first-level bits), so the shift
+        // need not wait for the tests.
+        IMG_BITWORD saved = bitBuf;
+        QX_DROP(e);
+        if (e & kLiteral) {
+            *out++ = (BYTE)(e >> 16);
+            if (!kWideWord) {
+                if (out >= outStop || in > inStop)
                     break;
                 QX_REFILL();
+                e = litlen[LowBits(bitBuf, kLitlenBits)];
                 continue;
+            }
+            // Two more codes come from the bits one refill leaves in a
+            // 64-bit word (56: two literals of up to 11 bits and a length
+            // code with its extra bits, 20, leave 14; the distance refills
+            // when it needs to). A third literal ends the step.
+            e = litlen[LowBits(bitBuf, kLitlenBits)];
+            if (!kRoomy && out >= outEnd)
+                break;
+            saved = bitBuf;
+            QX_DROP(e);
+            if (e & kLiteral) {
+                *out++ = (BYTE)(e >> 16);
+                e = litlen[LowBits(bitBuf, kLitlenBits)];
+                if (!kRoomy && out >= outEnd)
+                    break;
+                saved = bitBuf;
+                QX_DROP(e);
+                if (e & kLiteral) {
+                    *out++ = (BYTE)(e >> 16);
+                    if (out >= outStop || in > inStop)
+                        break;
+                    QX_REFILL();
+                    e = litlen[LowBits(bitBuf, kLitlenBits)];
+                    continue;
+                }
+            }
+        }
+        if (e & kExceptional) {
+            if (e & kSubtable) {
+                // A code longer than the first level: its remaining bits
+                // index the second-level table, whose entry is final.
+                e = litlen[(e >> 16) + LowBits(bitBuf, (e >> 8) & 0xF)];
+                saved = bitBuf;
+                QX_DROP(e);
+                if (e & kLiteral) {
+                    *out++ = (BYTE)(e >> 16);
+                    if (out >= outStop || in > inStop)
+                        break;
+                    QX_REFILL();
+                    e = litlen[LowBits(bitBuf, kLitlenBits)];
+                    continue;
+                }
             }
             if (e & kExceptional) {
                 if (e & kEndOfBlock)
@@ -653,124 +722,130 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                     Fail(s, INFLATE_ERR_DATA);
                 break;
             }
-            const DWORD len = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> ((e >> 8) & 0xF));
+        }
+        // A length or distance entry has no flags, so the byte above the
+        // bit count is the code length alone.
+        const DWORD len = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> (BYTE)(e >> 8));
 
-            if (!kWideWord)
-                QX_REFILL();
-            e = distTable[LowBits(bitBuf, kDistBits)];
-            if (e & kSubtable) {
-                bitBuf >>= kDistBits;
-                bitsLeft -= kDistBits;
-                if (!kWideWord)
-                    QX_REFILL();
-                e = distTable[(e >> 16) + LowBits(bitBuf, e & 0xFF)];
-            }
-            saved = bitBuf;
-            bitBuf >>= e & 0xFF;
-            bitsLeft -= e & 0xFF;
-            if (e & kExceptional) {
+        // A distance code with its extra bits takes up to 28 bits.
+        if (!kWideWord || (bitsLeft & 0xFF) < kMaxCodeLength + 13)
+            QX_REFILL();
+        e = distTable[LowBits(bitBuf, kDistBits)];
+        if (e & kExceptional) {
+            if (!(e & kSubtable)) {
                 Fail(s, INFLATE_ERR_DATA);
                 break;
             }
-            const DWORD dist = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> ((e >> 8) & 0xF));
-
-            const DWORD room = (DWORD)(outEnd - out);
-            if (len > room || dist > (DWORD)(out - dest)) {
-                // Not all of it fits, or it starts in the window: the exact copy.
-                const DWORD now = len < room ? len : room;
-                CopyMatch(s, dest, out, now, dist);
-                if (now < len) {
-                    s->matchLeft = len - now;
-                    s->matchDist = dist;
-                    break;
-                }
-                if (out >= outEnd || (SIZE_T)(inEnd - in) < kFastInput)
-                    break;
+            bitBuf >>= kDistBits;
+            bitsLeft -= kDistBits;
+            if (!kWideWord)
                 QX_REFILL();
-                e = litlen[LowBits(bitBuf, kLitlenBits)];
-                continue;
-            }
+            e = distTable[(e >> 16) + LowBits(bitBuf, (e >> 8) & 0xF)];
+        }
+        saved = bitBuf;
+        QX_DROP(e);
+        const DWORD dist = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> (BYTE)(e >> 8));
 
-            // Input is left for another refill (see kFastInput): refill
-            // again and look up the next symbol now.
-            QX_REFILL();
-            e = litlen[LowBits(bitBuf, kLitlenBits)];
-
-            const BYTE* src = out - dist;
-            BYTE* const end = out + len;
-            if ((SIZE_T)(slackEnd - out) >= len + 40) {
-                // Whole words, the first 32 bytes unconditionally (most
-                // matches are shorter); the last word may spill up to 7
-                // bytes past the match, which the caller allows or later
-                // output overwrites.
-                if (dist >= 8) {
-                    Store64(out, Load64(src));
-                    Store64(out + 8, Load64(src + 8));
-                    Store64(out + 16, Load64(src + 16));
-                    Store64(out + 24, Load64(src + 24));
-                    if (len > 32) {
-                        out += 32;
-                        src += 32;
-                        do {
-                            Store64(out, Load64(src));
-                            out += 8;
-                            src += 8;
-                        } while (out < end);
-                    }
-                } else if (dist == 1) {
-                    const unsigned long long v = 0x0101010101010101ull * *src;
-                    Store64(out, v);
-                    Store64(out + 8, v);
-                    Store64(out + 16, v);
-                    Store64(out + 24, v);
-                    if (len > 32) {
-                        out += 32;
-                        do {
-                            Store64(out, v);
-                            out += 8;
-                        } while (out < end);
-                    }
-                } else {
-                    // A short period: the first bytes one at a time, then
-                    // words from a whole number of periods back (8 or more).
-                    const DWORD span = dist * ((8 + dist - 1) / dist);
-                    BYTE* const wordStart = out + (span - dist);
-                    while (out < wordStart && out < end)
-                        *out++ = *src++;
-                    if (out - dest >= (ptrdiff_t)span) {
-                        src = out - span;
-                        while (out < end) {
-                            Store64(out, Load64(src));
-                            out += 8;
-                            src += 8;
-                        }
-                    } else {
-                        while (out < end)
-                            *out++ = *src++;
-                    }
-                }
-                out = end;
-            } else {
-                while (out < end)
-                    *out++ = *src++;
+        if ((!kRoomy && len > (DWORD)(outEnd - out)) || dist > (DWORD)(out - dest)) {
+            // Not all of it fits, or it starts in the window: the exact copy.
+            DWORD now = len;
+            if (!kRoomy && now > (DWORD)(outEnd - out))
+                now = (DWORD)(outEnd - out);
+            CopyMatch(s, dest, out, now, dist);
+            out += now;
+            if (!kRoomy && now < len) {
+                s->matchLeft = len - now;
+                s->matchDist = dist;
+                break;
             }
-            if (out >= outEnd || (SIZE_T)(inEnd - in) < kFastInput)
+            if (out >= outStop || in > inStop)
                 break;
             QX_REFILL();
+            e = litlen[LowBits(bitBuf, kLitlenBits)];
+            continue;
         }
+
+        // Input is left for another refill (see kFastInput): refill
+        // again and look up the next symbol now.
+        QX_REFILL();
+        e = litlen[LowBits(bitBuf, kLitlenBits)];
+        const BYTE* src = out - dist;
+        BYTE* const end = out + len;
+        if (kRoomy || (SIZE_T)(slackEnd - out) >= kCopyMinimum + kCopySpill + len) {
+            // Whole words, the first 32 bytes unconditionally (most
+            // matches are shorter); the last word may spill up to 7
+            // bytes past the match, which the caller allows or later
+            // output overwrites.
+            if (dist >= 8) {
+                Store64(out, Load64(src));
+                Store64(out + 8, Load64(src + 8));
+                Store64(out + 16, Load64(src + 16));
+                Store64(out + 24, Load64(src + 24));
+                if (len > 32) {
+                    out += 32;
+                    src += 32;
+                    do {
+                        Store64(out, Load64(src));
+                        out += 8;
+                        src += 8;
+                    } while (out < end);
+                }
+            } else if (dist == 1) {
+                const unsigned long long v = 0x0101010101010101ull * *src;
+                Store64(out, v);
+                Store64(out + 8, v);
+                Store64(out + 16, v);
+                Store64(out + 24, v);
+                if (len > 32) {
+                    out += 32;
+                    do {
+                        Store64(out, v);
+                        out += 8;
+                    } while (out < end);
+                }
+            } else {
+                // A short period: the first bytes one at a time, then
+                // words from a whole number of periods back (8 or more).
+                const DWORD span = kWholePeriods[dist];
+                BYTE* const wordStart = out + (span - dist);
+                while (out < wordStart && out < end)
+                    *out++ = *src++;
+                if (out - dest >= (ptrdiff_t)span) {
+                    src = out - span;
+                    while (out < end) {
+                        Store64(out, Load64(src));
+                        out += 8;
+                        src += 8;
+                    }
+                } else {
+                    while (out < end)
+                        *out++ = *src++;
+                }
+            }
+            out = end;
+        } else {
+            while (out < end)
+                *out++ = *src++;
+        }
+        // The refill before the copy left enough bits for the next step.
+        if (out >= outStop || in > inStop)
+            break;
     }
 
     s->inNext = in;
     s->bitBuf = bitBuf;
-    s->bitsLeft = bitsLeft;
+    s->bitsLeft = bitsLeft & 0xFF;
     outRef = out;
 }
 
+#undef QX_DROP
 #undef QX_REFILL
 
 void DecodeFastPlain(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
 {
-    DecodeFastBody(s, dest, out, outEnd, slackEnd);
+    DecodeFastBody<true>(s, dest, out, outEnd, slackEnd);
+    if (s->mode == kModeHuffman && !s->matchLeft && !s->error)
+        DecodeFastBody<false>(s, dest, out, outEnd, slackEnd);
 }
 
 // The loop shifts by variable amounts all the time; where the processor has
@@ -779,7 +854,9 @@ void DecodeFastPlain(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEn
 #if defined(QX_X86)
 QX_TARGET_BMI2 void DecodeFastBmi2(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
 {
-    DecodeFastBody(s, dest, out, outEnd, slackEnd);
+    DecodeFastBody<true>(s, dest, out, outEnd, slackEnd);
+    if (s->mode == kModeHuffman && !s->matchLeft && !s->error)
+        DecodeFastBody<false>(s, dest, out, outEnd, slackEnd);
 }
 #endif
 
@@ -841,6 +918,7 @@ DWORD Inflate_Read(INFLATE_STATE* s, BYTE* dest, DWORD n, DWORD slack)
             const DWORD room = (DWORD)(outEnd - out);
             const DWORD now = s->matchLeft < room ? s->matchLeft : room;
             CopyMatch(s, dest, out, now, s->matchDist);
+            out += now;
             s->matchLeft -= now;
             continue;
         }

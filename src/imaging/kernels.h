@@ -23,6 +23,7 @@
 #define QX_TARGET_AVX2 __attribute__((target("avx2")))
 #define QX_TARGET_BMI2 __attribute__((target("bmi,bmi2")))
 #define QX_INLINE inline __attribute__((always_inline))
+#define QX_NOINLINE __attribute__((noinline))
 
 // Kernel levels; each includes the ones below it.
 enum : int {

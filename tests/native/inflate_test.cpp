@@ -49,7 +49,7 @@ TEST(Inflate, AsZlibForEveryLevelStrategyWindowFlushAndCut)
         }
         zs.resize(z.total_out), deflateEnd(&z);
         const std::vector<size_t> pieces = { 1 + r(9), r(3), 1 + r(300), r(2) ? 1 + r(7) : 1 + r(9000) };
-        const InflateRun res = Inflate(zs, data.size(), pieces, r(3) ? 1 + r(300) : SIZE_MAX);
+        const InflateRun res = Inflate(zs, data.size(), pieces, r(3) ? 1 + r(r(2) ? 300 : 5000) : SIZE_MAX);
         ASSERT_TRUE(res.out == data && res.finish == 1) << i << ": error " << res.error;
         const size_t cut = r(zs.size());
         const InflateRun cutOff = Inflate(Bytes(zs.begin(), zs.begin() + cut), data.size(), { 1 + r(50) });
@@ -170,6 +170,22 @@ TEST(Inflate, Refusals)
     NativeWin_FailAllocation(-1);
     EXPECT_TRUE(s.error == INFLATE_ERR_MEMORY && Inflate_Read(&s, out, 4, 0) == 0);
     Inflate_End(&s);
+}
+
+// Two literals and a longest match in every step, read in sizes that end a read at every place inside a
+// step: what was asked for is all a read writes, whatever part of the step is left for the next.
+TEST(Inflate, ReadsEndingInsideAStep)
+{
+    std::vector<int> syms;
+    Bytes out;
+    for (int i = 0; i < 60; ++i)
+        syms.insert(syms.end(), { 'a', 'b', 285, 1000 }), out.push_back('a'), out.resize(out.size() + 259, 'b');
+    syms.push_back(256);
+    const Bytes z = Deflate().Fixed().Body(syms, out);
+    for (size_t read = 2; read < 2 + 3 * 260; ++read) {
+        const InflateRun res = Inflate(z, out.size(), { SIZE_MAX }, read);
+        ASSERT_TRUE(res.out == out && res.finish == 1) << "reads of " << read;
+    }
 }
 
 TEST(Inflate, ChecksumsAsZlib)
