@@ -2,6 +2,7 @@
 // the bytes the plain code gives, and the plain code agrees with the peer
 // libraries. Also built with 32-bit bit buffers, as in the shipped module.
 #include "harness.h"
+#include "deflate_writer.h"
 #include "inflate_run.h"
 
 #include "imaging/checksum.h"
@@ -117,7 +118,7 @@ TEST(KernelPaths, PngAlikeOnEveryLevelForEveryFilterAndAsLibpngReadsIt)
             }
 }
 
-Bytes Deflate(const Bytes& raw, int level, int strategy)
+Bytes Compressed(const Bytes& raw, int level, int strategy)
 {
     z_stream zs = {};
     deflateInit2(&zs, level, Z_DEFLATED, 15, 8, strategy);
@@ -151,7 +152,7 @@ TEST(KernelPaths, InflateAndChecksumsAlikeOnEveryLevel)
         Rng r{ 2024 };
         for (int strategy : { Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED })
             for (int effort : { 0, 1, 6, 9 }) {
-                const Bytes z = Deflate(raw, effort, strategy);
+                const Bytes z = Compressed(raw, effort, strategy);
                 const size_t piece = effort % 2 ? 1 + r(40) : z.size();
                 const InflateRun run = RunInflate(z.data(), z.size(), raw.size(), { piece, 1, 97 }, { 1 + r(3000), 7, 4096 });
                 EXPECT_EQ(run.error, 0u) << level << " " << strategy << " " << effort;
@@ -165,6 +166,47 @@ TEST(KernelPaths, InflateAndChecksumsAlikeOnEveryLevel)
             EXPECT_EQ(Crc32Update(Crc32Update(0, p, cut), p + cut, n - cut), crc32(0, p, (uInt)n)) << level << " " << n;
             EXPECT_EQ(Adler32Update(Adler32Update(1, p, cut), p + cut, n - cut), adler32(1, p, (uInt)n)) << level;
         }
+    }
+}
+
+// Long codes in any order, the longest with the most extra bits a symbol can have (a 15-bit length code
+// with 5, a 15-bit distance code, from a second-level table, with 13), in one piece so that the main
+// loop decodes them wherever they fall in its bit buffer. Expected: the copies done one byte at a time,
+// a distance before the first byte reading zeros.
+TEST(KernelPaths, LongCodesInOnePiece)
+{
+    std::vector<std::pair<int, int>> seq = { { 18, 86 } };  // 'a' to 'm': 1 to 13 bits
+    for (int len = 1; len <= 13; ++len)
+        seq.push_back({ len, 0 });
+    seq.insert(seq.end(), { { 18, 127 }, { 17, 5 }, { 14, 0 } });  // 256: 14 bits
+    seq.insert(seq.end(), { { 18, 15 }, { 15, 0 }, { 15, 0 } });  // 283, 284: 15 bits
+    for (int len = 1; len <= 14; ++len)
+        seq.push_back({ len, 0 });  // distances 0 to 13
+    seq.insert(seq.end(), { { 18, 3 }, { 15, 0 }, { 15, 0 } });  // 28 and 29: 15 bits
+    const int kDistSym[] = { 0, 1, 4, 7, 12, 13, 28, 29 }, kDistBase[] = { 1, 2, 5, 13, 65, 97, 16385, 24577 },
+              kDistExtra[] = { 0, 0, 1, 2, 5, 5, 13, 13 };
+    Rng r{ 17 };
+    Bytes out(32768, 0);  // the zeros before the first byte
+    std::vector<int> body;
+    auto extra = [&](int v, int n) { for (int i = 0; i < n; ++i) body.push_back(v >> i & 1 ? -1 : -2); };
+    while (out.size() < 32768 + 300000) {
+        if (r(3)) {
+            const int lit = 'a' + r(13);
+            body.push_back(lit), out.push_back((uint8_t)lit);
+            continue;
+        }
+        const int sym = 283 + r(2), e = r(32), d = r(8), de = r(1u << kDistExtra[d]);
+        body.push_back(sym), extra(e, 5), body.push_back(1000 + kDistSym[d]), extra(de, kDistExtra[d]);
+        for (int i = 0, len = (sym == 283 ? 195 : 227) + e, dist = kDistBase[d] + de; i < len; ++i)
+            out.push_back(out[out.size() - dist]);
+    }
+    body.push_back(256);
+    out.erase(out.begin(), out.begin() + 32768);
+    const Bytes z = Deflate().Dynamic(285, 30, seq).Body(body, out);
+    for (int level : Levels()) {
+        Img_ForceKernelLevel(level);
+        const InflateRun run = RunInflate(z.data(), z.size(), out.size(), { z.size() }, { out.size() });
+        EXPECT_TRUE(run.out == out && run.finish == 1) << "level " << level << ": error " << run.error;
     }
 }
 
