@@ -294,7 +294,35 @@ static_assert(kColour.cbToB[0] >= -256 && kColour.cbToB[255] + 255 <= 511 && kCo
                   kColour.crToR[255] + 255 <= 511 && (kColour.cbToG[255] + kColour.crToG[255] + 32768) >> 16 <= 256,
               "Y plus a chroma term stays within the clamping table");
 
-inline BYTE Clamp255(int32_t v) { return kClamp.t[v + 256]; }
+// The same terms as clamping-table offsets, for full-resolution colour: Y
+// plus an entry is the index in kClamp. Green's is 256 - the green term,
+// from the two halves' sum shifted right by 16: with S = cbToG + crToG,
+// 256 - ((S + 32768) >> 16) = (2^24 + 32767 - S) >> 16, and the sum stays
+// positive.
+struct ClampOffsets {
+    uint32_t cbToB[256];
+    uint32_t crToR[256];
+    uint32_t cbToG[256];
+    uint32_t crToG[256];
+};
+
+constexpr ClampOffsets MakeClampOffsets()
+{
+    ClampOffsets o{};
+    for (int i = 0; i < 256; ++i) {
+        o.cbToB[i] = (uint32_t)(kColour.cbToB[i] + 256);
+        o.crToR[i] = (uint32_t)(kColour.crToR[i] + 256);
+        o.cbToG[i] = (uint32_t)((1 << 24) + 32767 - kColour.cbToG[i]);
+        o.crToG[i] = (uint32_t)-kColour.crToG[i];
+    }
+    return o;
+}
+
+constexpr ClampOffsets kOffsets = MakeClampOffsets();
+static_assert(kOffsets.cbToG[255] + kOffsets.crToG[255] < (1u << 31) &&
+                  ((kOffsets.cbToG[255] + kOffsets.crToG[255]) >> 16) ==
+                      (uint32_t)(256 - ((kColour.cbToG[255] + kColour.crToG[255] + 32768) >> 16)),
+              "green's offset is 256 less the green term");
 
 void ChromaTermsScalar(const BYTE* cb, const BYTE* cr, uint32_t n, int16_t* b, int16_t* g, int16_t* r)
 {
@@ -305,11 +333,12 @@ void ChromaTermsScalar(const BYTE* cb, const BYTE* cr, uint32_t n, int16_t* b, i
     }
 }
 
-inline void ConvertPixel(int32_t lum, int32_t tb, int32_t tg, int32_t tr, BYTE* out)
+// A pixel from Y and the three clamping-table offsets of its terms.
+QX_INLINE void ConvertPixel(uint32_t lum, uint32_t ob, uint32_t og, uint32_t orr, BYTE* out)
 {
-    out[0] = Clamp255(lum + tb);
-    out[1] = Clamp255(lum - tg);
-    out[2] = Clamp255(lum + tr);
+    out[0] = kClamp.t[lum + ob];
+    out[1] = kClamp.t[lum + og];
+    out[2] = kClamp.t[lum + orr];
 }
 
 void ColourRowScalar(const BYTE* y, const int16_t* b, const int16_t* g, const int16_t* r, uint32_t width,
@@ -317,28 +346,36 @@ void ColourRowScalar(const BYTE* y, const int16_t* b, const int16_t* g, const in
 {
     if (step == 1) {
         for (uint32_t x = 0; x < width; ++x)
-            ConvertPixel(y[x], b[x], g[x], r[x], out + 3 * x);
+            ConvertPixel(y[x], (uint32_t)(b[x] + 256), (uint32_t)(256 - g[x]), (uint32_t)(r[x] + 256), out + 3 * x);
         return;
     }
-    for (uint32_t x = 0; x < width; x += 2) {
+    // Two pixels to a term.
+    uint32_t x = 0;
+    for (; x + 2 <= width; x += 2, out += 6) {
         const uint32_t t = x / 2;
-        ConvertPixel(y[x], b[t], g[t], r[t], out + 3 * x);
-        if (x + 1 < width)
-            ConvertPixel(y[x + 1], b[t], g[t], r[t], out + 3 * x + 3);
+        const uint32_t ob = (uint32_t)(b[t] + 256), og = (uint32_t)(256 - g[t]), orr = (uint32_t)(r[t] + 256);
+        ConvertPixel(y[x], ob, og, orr, out);
+        ConvertPixel(y[x + 1], ob, og, orr, out + 3);
     }
+    if (x < width)
+        ConvertPixel(y[x], (uint32_t)(b[x / 2] + 256), (uint32_t)(256 - g[x / 2]), (uint32_t)(r[x / 2] + 256), out);
+}
+
+QX_INLINE void ConvertPixel444(uint32_t lum, BYTE cb, BYTE cr, BYTE* out)
+{
+    ConvertPixel(lum, kOffsets.cbToB[cb], (kOffsets.cbToG[cb] + kOffsets.crToG[cr]) >> 16, kOffsets.crToR[cr], out);
 }
 
 // Blocks of 8 samples, 64 bytes apart, to 8 pixels (fewer in the last).
 void ColourRow444Scalar(const BYTE* yp, const BYTE* cbp, const BYTE* crp, uint32_t width, BYTE* out)
 {
-    for (uint32_t x = 0; x < width; x += 8, yp += 64, cbp += 64, crp += 64, out += 24) {
-        const uint32_t n = width - x < 8 ? width - x : 8;
-        for (uint32_t i = 0; i < n; ++i) {
-            const BYTE cb = cbp[i], cr = crp[i];
-            ConvertPixel(yp[i], kColour.cbToB[cb], (kColour.cbToG[cb] + kColour.crToG[cr] + 32768) >> 16,
-                         kColour.crToR[cr], out + 3 * i);
-        }
+    uint32_t x = 0;
+    for (; x + 8 <= width; x += 8, yp += 64, cbp += 64, crp += 64, out += 24) {
+        for (int i = 0; i < 8; ++i)
+            ConvertPixel444(yp[i], cbp[i], crp[i], out + 3 * i);
     }
+    for (uint32_t i = 0; i < width - x; ++i)
+        ConvertPixel444(yp[i], cbp[i], crp[i], out + 3 * i);
 }
 
 void GreyRowScalar(const BYTE* yp, uint32_t width, BYTE* out)
