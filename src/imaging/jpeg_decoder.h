@@ -117,7 +117,8 @@ extern const BYTE kJpegZigzag[64];
 void JpegScaleQuant(JPEG_QUANT_TABLE* table);
 // Dequantises a block of coefficients (natural order) for the inverse
 // transform (the kernels' idct): d = coefficient x scaled value, 32-bit.
-// Returns the rows that hold a coefficient other than 0 (bit r for row r).
+// Returns the rows and columns that hold a coefficient other than 0 (bit r
+// for row r, bit 8 + c for column c), as the idct takes them.
 uint32_t JpegDequantise(const int16_t* coef, const uint32_t* scaled, uint32_t* d);
 // The inverse transform of a block whose only value may be d0 (the
 // dequantised DC coefficient): 8 rows of 8 equal samples.

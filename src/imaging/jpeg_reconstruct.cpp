@@ -114,8 +114,8 @@ constexpr uint32_t kColumnBias = 0x80800;   // 128.5 x 4096: level shift and rou
 
 // Rows 1 to 7 all zero: the row pass leaves them zero, every column's
 // butterfly then gives its row-0 value plus the bias, and the block is its
-// first row repeated. Shared by every kernel: one row has nothing to spread
-// over vector lanes.
+// first row repeated. The vector kernels' form: one row has nothing to
+// spread over vector lanes (the plain kernel's is IdctPlain<1, n> below).
 void IdctFirstRow(const uint32_t* d, BYTE* out, int stride)
 {
     uint32_t t[8];
@@ -127,34 +127,8 @@ void IdctFirstRow(const uint32_t* d, BYTE* out, int stride)
         memcpy(out + r * stride, row, 8);
 }
 
-// The rows from kLive on are zero.
-template <int kLive>
-void IdctScalarRows(const uint32_t* d, BYTE* out, int stride)
-{
-    // Rows one at a time (most rows of most blocks take the shortcut: with
-    // values 1 to 7 zero the butterfly gives d0 in all eight places).
-    uint32_t t[64];
-    for (int r = 0; r < kLive; ++r) {
-        const uint32_t* dr = d + r * 8;
-        uint32_t* tr = t + r * 8;
-        if ((dr[1] | dr[2] | dr[3] | dr[4] | dr[5] | dr[6] | dr[7]) == 0) {
-            for (int i = 0; i < 8; ++i)
-                tr[i] = dr[0];
-        } else {
-            Butterfly(dr, 0, tr);
-        }
-    }
-    for (int c = 0; c < 8; ++c) {
-        uint32_t col[8], o[8];
-        for (int r = 0; r < kLive; ++r)
-            col[r] = t[r * 8 + c];
-        Butterfly<kLive>(col, kColumnBias, o);
-        for (int r = 0; r < 8; ++r)
-            out[r * stride + c] = ClampShift(o[r]);
-    }
-}
-
-// Picks the form for the rows in use: the first alone, or up to 2, 4 or 8.
+// Picks the vector kernels' form for the rows in use: the first alone, or up
+// to 2, 4 or 8.
 template <void (*kRows2)(const uint32_t*, BYTE*, int), void (*kRows4)(const uint32_t*, BYTE*, int),
           void (*kRows8)(const uint32_t*, BYTE*, int)>
 QX_INLINE void IdctByRows(const uint32_t* d, uint32_t rows, BYTE* out, int stride)
@@ -169,9 +143,113 @@ QX_INLINE void IdctByRows(const uint32_t* d, uint32_t rows, BYTE* out, int strid
         IdctFirstRow(d, out, stride);
 }
 
-void IdctScalar(const uint32_t* d, uint32_t rows, BYTE* out, int stride)
+// The plain transform skips the zero columns as well as the zero rows: a
+// block takes the form for its last row and its last column that may hold
+// a value (the first 1, 2, 4 or 8 of each), and every butterfly is compiled
+// for the values it can meet. Most blocks of smooth pictures live in the
+// top left 4 x 4 corner, many of them in the first column alone.
+
+// One column's results, shifted and clamped, down the column at `out`: one
+// test for all eight, since samples out of range are rare.
+QX_INLINE void StoreColumn(const uint32_t o[8], BYTE* out, int stride)
 {
-    IdctByRows<IdctScalarRows<2>, IdctScalarRows<4>, IdctScalarRows<8>>(d, rows, out, stride);
+    int32_t x[8];
+    int32_t any = 0;
+    for (int r = 0; r < 8; ++r) {
+        x[r] = (int32_t)o[r] >> 12;
+        any |= x[r];
+    }
+    if ((uint32_t)any <= 255) {
+        for (int r = 0; r < 8; ++r)
+            out[r * stride] = (BYTE)x[r];
+    } else {
+        for (int r = 0; r < 8; ++r)
+            out[r * stride] = ClampShift(o[r]);
+    }
+}
+
+// Rows from kRows on and columns from kCols on are zero.
+template <int kRows, int kCols>
+void IdctPlain(const uint32_t* d, BYTE* out, int stride)
+{
+    if constexpr (kRows == 1) {
+        // The first row alone: the block is its transform repeated down.
+        uint32_t o[8];
+        Butterfly<kCols>(d, kColumnBias, o);
+        BYTE row[8];
+        for (int i = 0; i < 8; ++i)
+            row[i] = ClampShift(o[i]);
+        for (int r = 0; r < 8; ++r)
+            memcpy(out + r * stride, row, 8);
+    } else if constexpr (kCols == 1) {
+        // The first column alone: the row pass spreads each row's value
+        // across it, so every column is the same and each row one sample.
+        uint32_t col[8], o[8];
+        for (int r = 0; r < kRows; ++r)
+            col[r] = d[r * 8];
+        Butterfly<kRows>(col, kColumnBias, o);
+        for (int r = 0; r < 8; ++r)
+            memset(out + r * stride, ClampShift(o[r]), 8);
+    } else {
+        uint32_t t[8 * kRows];
+        for (int r = 0; r < kRows; ++r) {
+            const uint32_t* dr = d + r * 8;
+            uint32_t* tr = t + r * 8;
+            // A row with only its first value gives it in all eight places;
+            // worth a test only where the full butterfly is long.
+            bool first = false;
+            if constexpr (kCols > 2) {
+                uint32_t rest = 0;
+                for (int i = 1; i < kCols; ++i)
+                    rest |= dr[i];
+                first = rest == 0;
+            }
+            if (first) {
+                for (int i = 0; i < 8; ++i)
+                    tr[i] = dr[0];
+            } else {
+                Butterfly<kCols>(dr, 0, tr);
+            }
+        }
+        for (int c = 0; c < 8; ++c) {
+            uint32_t col[8], o[8];
+            for (int r = 0; r < kRows; ++r)
+                col[r] = t[r * 8 + c];
+            Butterfly<kRows>(col, kColumnBias, o);
+            StoreColumn(o, out + c, stride);
+        }
+    }
+}
+
+// The last live row or column of a mask, as the form's index: none or the
+// first 0, the second 1, up to the fourth 2, up to the eighth 3.
+struct LiveClasses {
+    BYTE of[256];
+};
+
+constexpr LiveClasses MakeLiveClasses()
+{
+    LiveClasses c{};
+    for (int m = 0; m < 256; ++m)
+        c.of[m] = (BYTE)(m & 0xF0 ? 3 : m & 0x0C ? 2 : m & 0x02 ? 1 : 0);
+    return c;
+}
+
+constexpr LiveClasses kLiveClass = MakeLiveClasses();
+
+typedef void (*IdctForm)(const uint32_t*, BYTE*, int);
+
+// By rows class x 4 + columns class.
+constexpr IdctForm kPlainForms[16] = {
+    IdctPlain<1, 1>, IdctPlain<1, 2>, IdctPlain<1, 4>, IdctPlain<1, 8>,
+    IdctPlain<2, 1>, IdctPlain<2, 2>, IdctPlain<2, 4>, IdctPlain<2, 8>,
+    IdctPlain<4, 1>, IdctPlain<4, 2>, IdctPlain<4, 4>, IdctPlain<4, 8>,
+    IdctPlain<8, 1>, IdctPlain<8, 2>, IdctPlain<8, 4>, IdctPlain<8, 8>,
+};
+
+void IdctScalar(const uint32_t* d, uint32_t live, BYTE* out, int stride)
+{
+    kPlainForms[kLiveClass.of[live & 0xFF] * 4 + kLiveClass.of[live >> 8 & 0xFF]](d, out, stride);
 }
 
 // ---- colour, plain -------------------------------------------------------------
@@ -216,7 +294,35 @@ static_assert(kColour.cbToB[0] >= -256 && kColour.cbToB[255] + 255 <= 511 && kCo
                   kColour.crToR[255] + 255 <= 511 && (kColour.cbToG[255] + kColour.crToG[255] + 32768) >> 16 <= 256,
               "Y plus a chroma term stays within the clamping table");
 
-inline BYTE Clamp255(int32_t v) { return kClamp.t[v + 256]; }
+// The same terms as clamping-table offsets, for full-resolution colour: Y
+// plus an entry is the index in kClamp. Green's is 256 - the green term,
+// from the two halves' sum shifted right by 16: with S = cbToG + crToG,
+// 256 - ((S + 32768) >> 16) = (2^24 + 32767 - S) >> 16, and the sum stays
+// positive.
+struct ClampOffsets {
+    uint32_t cbToB[256];
+    uint32_t crToR[256];
+    uint32_t cbToG[256];
+    uint32_t crToG[256];
+};
+
+constexpr ClampOffsets MakeClampOffsets()
+{
+    ClampOffsets o{};
+    for (int i = 0; i < 256; ++i) {
+        o.cbToB[i] = (uint32_t)(kColour.cbToB[i] + 256);
+        o.crToR[i] = (uint32_t)(kColour.crToR[i] + 256);
+        o.cbToG[i] = (uint32_t)((1 << 24) + 32767 - kColour.cbToG[i]);
+        o.crToG[i] = (uint32_t)-kColour.crToG[i];
+    }
+    return o;
+}
+
+constexpr ClampOffsets kOffsets = MakeClampOffsets();
+static_assert(kOffsets.cbToG[255] + kOffsets.crToG[255] < (1u << 31) &&
+                  ((kOffsets.cbToG[255] + kOffsets.crToG[255]) >> 16) ==
+                      (uint32_t)(256 - ((kColour.cbToG[255] + kColour.crToG[255] + 32768) >> 16)),
+              "green's offset is 256 less the green term");
 
 void ChromaTermsScalar(const BYTE* cb, const BYTE* cr, uint32_t n, int16_t* b, int16_t* g, int16_t* r)
 {
@@ -227,11 +333,12 @@ void ChromaTermsScalar(const BYTE* cb, const BYTE* cr, uint32_t n, int16_t* b, i
     }
 }
 
-inline void ConvertPixel(int32_t lum, int32_t tb, int32_t tg, int32_t tr, BYTE* out)
+// A pixel from Y and the three clamping-table offsets of its terms.
+QX_INLINE void ConvertPixel(uint32_t lum, uint32_t ob, uint32_t og, uint32_t orr, BYTE* out)
 {
-    out[0] = Clamp255(lum + tb);
-    out[1] = Clamp255(lum - tg);
-    out[2] = Clamp255(lum + tr);
+    out[0] = kClamp.t[lum + ob];
+    out[1] = kClamp.t[lum + og];
+    out[2] = kClamp.t[lum + orr];
 }
 
 void ColourRowScalar(const BYTE* y, const int16_t* b, const int16_t* g, const int16_t* r, uint32_t width,
@@ -239,28 +346,36 @@ void ColourRowScalar(const BYTE* y, const int16_t* b, const int16_t* g, const in
 {
     if (step == 1) {
         for (uint32_t x = 0; x < width; ++x)
-            ConvertPixel(y[x], b[x], g[x], r[x], out + 3 * x);
+            ConvertPixel(y[x], (uint32_t)(b[x] + 256), (uint32_t)(256 - g[x]), (uint32_t)(r[x] + 256), out + 3 * x);
         return;
     }
-    for (uint32_t x = 0; x < width; x += 2) {
+    // Two pixels to a term.
+    uint32_t x = 0;
+    for (; x + 2 <= width; x += 2, out += 6) {
         const uint32_t t = x / 2;
-        ConvertPixel(y[x], b[t], g[t], r[t], out + 3 * x);
-        if (x + 1 < width)
-            ConvertPixel(y[x + 1], b[t], g[t], r[t], out + 3 * x + 3);
+        const uint32_t ob = (uint32_t)(b[t] + 256), og = (uint32_t)(256 - g[t]), orr = (uint32_t)(r[t] + 256);
+        ConvertPixel(y[x], ob, og, orr, out);
+        ConvertPixel(y[x + 1], ob, og, orr, out + 3);
     }
+    if (x < width)
+        ConvertPixel(y[x], (uint32_t)(b[x / 2] + 256), (uint32_t)(256 - g[x / 2]), (uint32_t)(r[x / 2] + 256), out);
+}
+
+QX_INLINE void ConvertPixel444(uint32_t lum, BYTE cb, BYTE cr, BYTE* out)
+{
+    ConvertPixel(lum, kOffsets.cbToB[cb], (kOffsets.cbToG[cb] + kOffsets.crToG[cr]) >> 16, kOffsets.crToR[cr], out);
 }
 
 // Blocks of 8 samples, 64 bytes apart, to 8 pixels (fewer in the last).
 void ColourRow444Scalar(const BYTE* yp, const BYTE* cbp, const BYTE* crp, uint32_t width, BYTE* out)
 {
-    for (uint32_t x = 0; x < width; x += 8, yp += 64, cbp += 64, crp += 64, out += 24) {
-        const uint32_t n = width - x < 8 ? width - x : 8;
-        for (uint32_t i = 0; i < n; ++i) {
-            const BYTE cb = cbp[i], cr = crp[i];
-            ConvertPixel(yp[i], kColour.cbToB[cb], (kColour.cbToG[cb] + kColour.crToG[cr] + 32768) >> 16,
-                         kColour.crToR[cr], out + 3 * i);
-        }
+    uint32_t x = 0;
+    for (; x + 8 <= width; x += 8, yp += 64, cbp += 64, crp += 64, out += 24) {
+        for (int i = 0; i < 8; ++i)
+            ConvertPixel444(yp[i], cbp[i], crp[i], out + 3 * i);
     }
+    for (uint32_t i = 0; i < width - x; ++i)
+        ConvertPixel444(yp[i], cbp[i], crp[i], out + 3 * i);
 }
 
 void GreyRowScalar(const BYTE* yp, uint32_t width, BYTE* out)
@@ -685,16 +800,31 @@ void JpegScaleQuant(JPEG_QUANT_TABLE* table)
 
 uint32_t JpegDequantise(const int16_t* coef, const uint32_t* q, uint32_t* d)
 {
-    uint32_t rows = 0;
+    // A row is tested as two words of four coefficients, and the words of
+    // the live rows merged give the live columns. Most rows of most blocks
+    // are zero: they are cleared, not multiplied.
+    uint32_t live = 0;
+    uint64_t left = 0, right = 0;
     for (int r = 0; r < 8; ++r) {
-        int16_t any = 0;
-        for (int i = r * 8; i < r * 8 + 8; ++i) {
-            d[i] = (uint32_t)(int32_t)coef[i] * q[i];
-            any |= coef[i];
+        uint64_t a, b;
+        memcpy(&a, coef + r * 8, 8);
+        memcpy(&b, coef + r * 8 + 4, 8);
+        if ((a | b) == 0) {
+            memset(d + r * 8, 0, 8 * sizeof *d);
+            continue;
         }
-        rows |= any ? 1u << r : 0;
+        live |= 1u << r;
+        left |= a;
+        right |= b;
+        for (int i = r * 8; i < r * 8 + 8; ++i)
+            d[i] = (uint32_t)(int32_t)coef[i] * q[i];
     }
-    return rows;
+    int16_t columns[8];
+    memcpy(columns, &left, 8);
+    memcpy(columns + 4, &right, 8);
+    for (int c = 0; c < 8; ++c)
+        live |= columns[c] ? 0x100u << c : 0;
+    return live;
 }
 
 void JpegIdctDcOnly(uint32_t d0, BYTE* out, int stride)

@@ -15,7 +15,7 @@
 
 #include <cstring>
 
-const BYTE kJpegZigzag[64] = {
+constexpr BYTE kJpegZigzag[64] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
     12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
     35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
@@ -23,6 +23,22 @@ const BYTE kJpegZigzag[64] = {
 };
 
 namespace {
+
+// The row and column of each stream position as the idct's mask takes them
+// (bit r for row r, bit 8 + c for column c).
+struct LiveBits {
+    uint16_t at[64];
+};
+
+constexpr LiveBits MakeLiveBits()
+{
+    LiveBits b{};
+    for (int k = 0; k < 64; ++k)
+        b.at[k] = (uint16_t)(1u << (kJpegZigzag[k] >> 3) | 0x100u << (kJpegZigzag[k] & 7));
+    return b;
+}
+
+constexpr LiveBits kLiveBits = MakeLiveBits();
 
 BOOL Fail(JPEG_DECODER* d, const char* why)
 {
@@ -617,11 +633,11 @@ QX_INLINE bool DecodeDc(BitReader& br, const JPEG_HUFF_TABLE* t, int32_t* diff)
 }
 
 // The coefficients of a sequential block, dequantised into blk as they are
-// decoded (all but the DC one, which is returned in *dc); `rows` gets the bit
-// of each row written. False for a code no table accepts, a DC difference
-// of more than 16 bits or an index past 63. The reader is worked on in a
-// copy that the compiler can hold in registers.
-bool SequentialCoefficients(BitReader& reader, JPEG_COMPONENT* c, uint32_t* blk, uint32_t& rows)
+// decoded (all but the DC one, which is left in the predictor); `live` gets
+// the bits of each row and column written (kLiveBits). False for a code no
+// table accepts, a DC difference of more than 16 bits or an index past 63.
+// The reader is worked on in a copy that the compiler can hold in registers.
+bool SequentialCoefficients(BitReader& reader, JPEG_COMPONENT* c, uint32_t* blk, uint32_t& live)
 {
     BitReader br = reader;
     int32_t diff;
@@ -647,9 +663,9 @@ bool SequentialCoefficients(BitReader& reader, JPEG_COMPONENT* c, uint32_t* blk,
             }
             br.acc <<= len;
             br.nbits -= len;
+            live |= kLiveBits.at[k];
             const int n = kJpegZigzag[k++];
             blk[n] = (uint32_t)(f >> 16) * q[n];
-            rows |= 1u << (n >> 3);
             continue;
         }
         int rs = DecodeSymbol(br, ac);
@@ -669,9 +685,9 @@ bool SequentialCoefficients(BitReader& reader, JPEG_COMPONENT* c, uint32_t* blk,
             ok = false;
             break;
         }
+        live |= kLiveBits.at[k];
         const int n = kJpegZigzag[k++];
         blk[n] = (uint32_t)Extend(GetBits(br, s), s) * q[n];
-        rows |= 1u << (n >> 3);
     }
     reader = br;
     return ok;
@@ -682,20 +698,20 @@ bool SequentialCoefficients(BitReader& reader, JPEG_COMPONENT* c, uint32_t* blk,
 bool SequentialBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t* blk, const IMG_KERNELS* kernels, uint32_t row,
                      uint32_t col)
 {
-    uint32_t rows = 0;
-    const bool ok = SequentialCoefficients(br, c, blk, rows);
+    uint32_t live = 0;
+    const bool ok = SequentialCoefficients(br, c, blk, live);
     // The coefficient is the predictor's low 16 bits, as a 16-bit store keeps them.
     const uint32_t d0 = (uint32_t)(int32_t)(int16_t)c->dcPred * c->quant->scaled[0];
     BYTE* out = PlaneBlock(c, row, col);
-    if (ok && rows == 0) {
+    if (ok && live == 0) {
         JpegIdctDcOnly(d0, out, 8);
     } else if (ok) {
         blk[0] = d0;
-        kernels->idct(blk, rows | 1, out, 8);
+        kernels->idct(blk, live | 0x101, out, 8);
     }
-    if (rows) {
+    if (live) {
         memset(blk, 0, 32 * sizeof *blk);
-        if (rows & 0xF0)
+        if (live & 0xF0)
             memset(blk + 32, 0, 32 * sizeof *blk);
     }
     return ok;

@@ -43,9 +43,10 @@ struct IMG_KERNELS {
 
     // JPEG (jpeg_reconstruct.cpp). Inverse transform of one dequantised block
     // (natural order, 32-bit values) into 8 rows `stride` bytes apart. Bit r
-    // of `rows` is set when row r may hold a value other than 0; rows whose
-    // bit is clear are 0 and need not be read.
-    void (*idct)(const uint32_t* d, uint32_t rows, BYTE* out, int stride);
+    // of `live` is set when row r may hold a value other than 0, bit 8 + c
+    // when column c may; rows and columns whose bit is clear are 0 and need
+    // not be read.
+    void (*idct)(const uint32_t* d, uint32_t live, BYTE* out, int stride);
     // The chroma terms of n Cb and Cr samples: added to Y for blue and red,
     // subtracted for green.
     void (*chromaTerms)(const BYTE* cb, const BYTE* cr, uint32_t n, int16_t* b, int16_t* g, int16_t* r);

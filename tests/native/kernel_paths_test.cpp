@@ -66,17 +66,19 @@ TEST(KernelPaths, JpegAlikeOnEveryLevelAndCloseToLibjpeg)
 }
 
 // Straight on the kernels: values of any size, 32-bit wrap-around and
-// clamping included, the zero-row variants, and no byte written past a row.
+// clamping included, the zero-row and zero-column variants, and no byte
+// written past a row.
 TEST(KernelPaths, TransformAndColourKernelsAlikeForAnyValues)
 {
     Levels levels;
     Rng r{ 12345 };
     for (int trial = 0; trial < 4000; ++trial) {
         const uint32_t rows = (r(256) & (0xFF >> trial % 8)) | 1;
+        const uint32_t cols = (r(256) & (0xFF >> trial / 8 % 8)) | 1;
         const uint32_t mask = trial % 5 == 0 ? ~0u : (1u << (8 + trial % 20)) - 1;
         uint32_t d[64];
         for (int i = 0; i < 64; ++i)
-            d[i] = (rows >> (i / 8) & 1) && r(3) ? ((r(65536) << 16 | r(65536)) & mask) - mask / 2 : 0;
+            d[i] = (rows >> (i / 8) & cols >> (i % 8) & 1) && r(3) ? ((r(65536) << 16 | r(65536)) & mask) - mask / 2 : 0;
         const uint32_t width = 1 + trial % 70, step = 1 + trial % 2, n = (width + step - 1) / step;
         BYTE planes[3][10 * 64];
         for (auto& p : planes)
@@ -88,7 +90,7 @@ TEST(KernelPaths, TransformAndColourKernelsAlikeForAnyValues)
             Img_ForceKernelLevel(level);
             const IMG_KERNELS* k = Img_GetKernels();
             memset(out, 0xA5, sizeof out);
-            k->idct(d, rows, out[0], 8);
+            k->idct(d, rows | cols << 8, out[0], 8);
             k->chromaTerms(planes[1], planes[2], n, terms[0], terms[1], terms[2]);
             k->colourRow(planes[0], terms[0], terms[1], terms[2], width, step, out[1]);
             k->colourRow444(planes[0], planes[1], planes[2], width, out[2]);
