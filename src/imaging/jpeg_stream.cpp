@@ -736,10 +736,9 @@ bool DcFirstBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col, 
 
 bool DcRefineBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col, uint32_t al)
 {
-    if (GetBit(br)) {
-        int16_t* co = CoefBlock(c, row, col);
-        co[0] = (int16_t)((uint16_t)co[0] | (1u << al));
-    }
+    // The bit follows no pattern: it is merged, not branched on.
+    int16_t* co = CoefBlock(c, row, col);
+    co[0] = (int16_t)((uint16_t)co[0] | (GetBit(br) << al));
     return true;
 }
 
