@@ -977,8 +977,8 @@ BOOL JpegBuildPicture(JPEG_DECODER* d)
             c->planeBase = my * c->v;
             const uint64_t* nonzero = c->nonzero + (size_t)my * blocks;
             for (size_t b = 0; b < blocks; ++b) {
-                // No AC coefficient other than 0 (as the refinement scans
-                // keep count): the block is its DC value throughout.
+                // No AC coefficient other than 0 (the nonzero word is
+                // clear): the block is its DC value throughout.
                 if (!nonzero[b]) {
                     JpegIdctDcOnly((uint32_t)(int32_t)coef[b * 64] * c->quant->scaled[0], c->plane + b * 64, 8);
                     continue;

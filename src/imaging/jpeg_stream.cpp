@@ -5,9 +5,12 @@
 // Speed comes from the bit reader and the Huffman lookahead: the reader keeps
 // a machine word of bits in a register, loading a word at a time where its
 // bytes hold no 0xFF, and every short code (with its extra bits, for AC
-// coefficients) resolves with a single table read. What it may never change
-// is the outcome: the reader reproduces exactly where a byte-by-byte reader
-// would stand and when it would fail (see AlignedPosition).
+// coefficients) resolves with a single table read. Progressive refinement
+// scans keep a word per block of the coefficients that are not 0, and find
+// runs and correction bits from it rather than by walking the block. What
+// none of this may change is the outcome: the reader reproduces exactly
+// where a byte-by-byte reader would stand and when it would fail (see
+// AlignedPosition).
 #include "imaging/jpeg_decoder.h"
 
 #include "common/raii.h"
