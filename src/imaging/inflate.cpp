@@ -669,8 +669,8 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
             if (!kWideWord) {
                 if (out >= outStop || in > inStop)
                     break;
-                QX_REFILL();
                 e = litlen[LowBits(bitBuf, kLitlenBits)];
+                QX_REFILL();
                 continue;
             }
             // Two more codes come from the bits one refill leaves in a
@@ -693,8 +693,8 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                     *out++ = (BYTE)(e >> 16);
                     if (out >= outStop || in > inStop)
                         break;
-                    QX_REFILL();
                     e = litlen[LowBits(bitBuf, kLitlenBits)];
+                    QX_REFILL();
                     continue;
                 }
             }
@@ -710,8 +710,8 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                     *out++ = (BYTE)(e >> 16);
                     if (out >= outStop || in > inStop)
                         break;
-                    QX_REFILL();
                     e = litlen[LowBits(bitBuf, kLitlenBits)];
+                    QX_REFILL();
                     continue;
                 }
             }
@@ -727,10 +727,16 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
         // bit count is the code length alone.
         const DWORD len = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> (BYTE)(e >> 8));
 
-        // A distance code with its extra bits takes up to 28 bits.
-        if (!kWideWord || (bitsLeft & 0xFF) < kMaxCodeLength + 13)
-            QX_REFILL();
+        // The distance entry is looked up first: at most 42 bits have been
+        // taken since the last refill (two literals and a length), so the
+        // word still holds its 8. A distance code with its extra bits takes
+        // up to 28 bits, and the next step's entry is looked up before the
+        // refill that follows the distance, so 11 more bits must remain in
+        // the word's content, which holds at least one bit more than
+        // bitsLeft counts.
         e = distTable[LowBits(bitBuf, kDistBits)];
+        if (!kWideWord || (bitsLeft & 0xFF) < kMaxCodeLength + 13 + kLitlenBits - 1)
+            QX_REFILL();
         if (e & kExceptional) {
             if (!(e & kSubtable)) {
                 Fail(s, INFLATE_ERR_DATA);
@@ -760,15 +766,15 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
             }
             if (out >= outStop || in > inStop)
                 break;
-            QX_REFILL();
             e = litlen[LowBits(bitBuf, kLitlenBits)];
+            QX_REFILL();
             continue;
         }
 
         // Input is left for another refill (see kFastInput): refill
         // again and look up the next symbol now.
-        QX_REFILL();
         e = litlen[LowBits(bitBuf, kLitlenBits)];
+        QX_REFILL();
         const BYTE* src = out - dist;
         BYTE* const end = out + len;
         if (kRoomy || (SIZE_T)(slackEnd - out) >= kCopyMinimum + kCopySpill + len) {
