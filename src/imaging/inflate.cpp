@@ -617,6 +617,15 @@ constexpr BYTE kWholePeriods[8] = { 0, 0, 8, 9, 8, 10, 12, 14 };
         bitsLeft |= kImgWordBits - 8;                                             \
     } while (0)
 
+// Ends a step that did not look up the next entry: leaves the loop where it
+// must stop, else looks the entry up and refills.
+#define QX_NEXT_STEP()                                \
+    if (out >= outStop || in > inStop)                \
+        break;                                        \
+    e = litlen[LowBits(bitBuf, kLitlenBits)];         \
+    QX_REFILL();                                      \
+    continue
+
 // Drops the bits of entry e. The whole entry is taken from bitsLeft, not
 // just its low byte: the rest is a multiple of 256 and only disturbs bits
 // the loop never reads, and the byte need not be extracted first.
@@ -667,11 +676,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
         if (e & kLiteral) {
             *out++ = (BYTE)(e >> 16);
             if (!kWideWord) {
-                if (out >= outStop || in > inStop)
-                    break;
-                e = litlen[LowBits(bitBuf, kLitlenBits)];
-                QX_REFILL();
-                continue;
+                QX_NEXT_STEP();
             }
             // Two more codes come from the bits one refill leaves in a
             // 64-bit word (56: two literals of up to 11 bits and a length
@@ -691,11 +696,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                 QX_DROP(e);
                 if (e & kLiteral) {
                     *out++ = (BYTE)(e >> 16);
-                    if (out >= outStop || in > inStop)
-                        break;
-                    e = litlen[LowBits(bitBuf, kLitlenBits)];
-                    QX_REFILL();
-                    continue;
+                    QX_NEXT_STEP();
                 }
             }
         }
@@ -708,11 +709,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                 QX_DROP(e);
                 if (e & kLiteral) {
                     *out++ = (BYTE)(e >> 16);
-                    if (out >= outStop || in > inStop)
-                        break;
-                    e = litlen[LowBits(bitBuf, kLitlenBits)];
-                    QX_REFILL();
-                    continue;
+                    QX_NEXT_STEP();
                 }
             }
             if (e & kExceptional) {
@@ -764,11 +761,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                 s->matchDist = dist;
                 break;
             }
-            if (out >= outStop || in > inStop)
-                break;
-            e = litlen[LowBits(bitBuf, kLitlenBits)];
-            QX_REFILL();
-            continue;
+            QX_NEXT_STEP();
         }
 
         // Input is left for another refill (see kFastInput): refill
@@ -844,6 +837,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
     outRef = out;
 }
 
+#undef QX_NEXT_STEP
 #undef QX_DROP
 #undef QX_REFILL
 
