@@ -275,6 +275,11 @@ void Fail(INFLATE_STATE* s, DWORD error)
 // consumed: the stream is shorter than the reader needed.
 inline bool ConsumedPadding(const INFLATE_STATE* s) { return s->overread * 8 > s->bitsLeft; }
 
+// A rule broken once the reader has run past the end of the input was
+// broken by the zero bytes fed in its place: the stream was cut short, not
+// damaged.
+void FailData(INFLATE_STATE* s) { Fail(s, ConsumedPadding(s) ? INFLATE_ERR_TRUNCATED : INFLATE_ERR_DATA); }
+
 bool NextPiece(INFLATE_STATE* s)
 {
     if (s->inputEnded)
@@ -367,7 +372,7 @@ void ReadDynamicHeader(INFLATE_STATE* s)
     }
     DWORD precode[kPrecodeEnough];
     if (!BuildTable(precode, kPrecodeEnough, precodeLengths, 19, kPrecodeResults.r, kPrecodeBits)) {
-        Fail(s, INFLATE_ERR_DATA);
+        FailData(s);
         return;
     }
 
@@ -378,7 +383,7 @@ void ReadDynamicHeader(INFLATE_STATE* s)
     for (DWORD i = 0; i < total;) {
         const DWORD e = DecodeEntry(s, precode, kPrecodeBits, 7 + 7);
         if (e & kInvalid) {
-            Fail(s, INFLATE_ERR_DATA);
+            FailData(s);
             return;
         }
         const DWORD sym = ConsumeEntry(s, e);
@@ -390,7 +395,7 @@ void ReadDynamicHeader(INFLATE_STATE* s)
         DWORD repeat;
         if (sym == 16) {
             if (i == 0) {
-                Fail(s, INFLATE_ERR_DATA);
+                FailData(s);
                 return;
             }
             value = lengths[i - 1];
@@ -415,7 +420,7 @@ void ReadDynamicHeader(INFLATE_STATE* s)
     if (lengths[256] == 0 ||
         !BuildTable(block->litlen, kLitlenEnough, lengths, nLitlen, kLitlenResults.r, kLitlenBits) ||
         !BuildTable(block->dist, kDistEnough, lengths + nLitlen, nDist, kDistResults.r, kDistBits)) {
-        Fail(s, INFLATE_ERR_DATA);
+        FailData(s);
         return;
     }
     s->litlen = block->litlen;
@@ -438,7 +443,7 @@ void ReadBlockHeader(INFLATE_STATE* s)
             return;
         const DWORD nlen = Take(s, 16);
         if (len != (~nlen & 0xFFFF)) {
-            Fail(s, INFLATE_ERR_DATA);
+            FailData(s);
             return;
         }
         s->storedLeft = len;
@@ -454,7 +459,7 @@ void ReadBlockHeader(INFLATE_STATE* s)
         ReadDynamicHeader(s);
         break;
     default:
-        Fail(s, INFLATE_ERR_DATA);
+        FailData(s);
         return;
     }
     if (ConsumedPadding(s))
@@ -549,7 +554,7 @@ void DecodeSlow(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd)
             ConsumeEntry(s, e);
             EndBlock(s);
         } else {
-            Fail(s, INFLATE_ERR_DATA);
+            FailData(s);
         }
         return;
     }
@@ -560,7 +565,7 @@ void DecodeSlow(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd)
     if (s->error)
         return;
     if (e & kExceptional) {
-        Fail(s, INFLATE_ERR_DATA);
+        FailData(s);
         return;
     }
     if (!Need(s, e & 0xFF))
