@@ -589,8 +589,9 @@ void DecodeSlow(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd)
 // roomy one also when it reaches the last stretch.
 //
 // The next literal/length entry is looked up before the current match is
-// copied (refilling does not change the low bits it is looked up with), so
-// the table access overlaps the copy.
+// copied, so the table access overlaps the copy, and before the refill that
+// follows it: a refill writes only bits the word already holds (see
+// QX_REFILL), so the lookup need not wait for the refill's load.
 constexpr SIZE_T kFastInput = 32;
 // One step of the loop writes at most two literals and then a match.
 constexpr SIZE_T kMaxStep = 2 + 258;
@@ -641,9 +642,9 @@ constexpr BYTE kWholePeriods[8] = { 0, 0, 8, 9, 8, 10, 12, 14 };
     } while (0)
 
 constexpr bool kWideWord = kImgWordBits >= 64;
-constexpr SIZE_T kRefillsPerSymbol = kWideWord ? 3 : 4;
-static_assert((kRefillsPerSymbol - 1) * (sizeof(IMG_BITWORD) - 1) + sizeof(IMG_BITWORD) <= kFastInput,
-              "input for the refills of one symbol");
+constexpr SIZE_T kRefillsPerStep = kWideWord ? 3 : 4;
+static_assert((kRefillsPerStep - 1) * (sizeof(IMG_BITWORD) - 1) + sizeof(IMG_BITWORD) <= kFastInput,
+              "input for the refills of one step");
 
 template <bool kRoomy>
 QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef, BYTE* outEnd, BYTE* slackEnd)
