@@ -275,6 +275,11 @@ void Fail(INFLATE_STATE* s, DWORD error)
 // consumed: the stream is shorter than the reader needed.
 inline bool ConsumedPadding(const INFLATE_STATE* s) { return s->overread * 8 > s->bitsLeft; }
 
+// A rule broken once the reader has run past the end of the input was
+// broken by the zero bytes fed in its place: the stream was cut short, not
+// damaged.
+void FailData(INFLATE_STATE* s) { Fail(s, ConsumedPadding(s) ? INFLATE_ERR_TRUNCATED : INFLATE_ERR_DATA); }
+
 bool NextPiece(INFLATE_STATE* s)
 {
     if (s->inputEnded)
@@ -367,7 +372,7 @@ void ReadDynamicHeader(INFLATE_STATE* s)
     }
     DWORD precode[kPrecodeEnough];
     if (!BuildTable(precode, kPrecodeEnough, precodeLengths, 19, kPrecodeResults.r, kPrecodeBits)) {
-        Fail(s, INFLATE_ERR_DATA);
+        FailData(s);
         return;
     }
 
@@ -378,7 +383,7 @@ void ReadDynamicHeader(INFLATE_STATE* s)
     for (DWORD i = 0; i < total;) {
         const DWORD e = DecodeEntry(s, precode, kPrecodeBits, 7 + 7);
         if (e & kInvalid) {
-            Fail(s, INFLATE_ERR_DATA);
+            FailData(s);
             return;
         }
         const DWORD sym = ConsumeEntry(s, e);
@@ -390,7 +395,7 @@ void ReadDynamicHeader(INFLATE_STATE* s)
         DWORD repeat;
         if (sym == 16) {
             if (i == 0) {
-                Fail(s, INFLATE_ERR_DATA);
+                FailData(s);
                 return;
             }
             value = lengths[i - 1];
@@ -415,7 +420,7 @@ void ReadDynamicHeader(INFLATE_STATE* s)
     if (lengths[256] == 0 ||
         !BuildTable(block->litlen, kLitlenEnough, lengths, nLitlen, kLitlenResults.r, kLitlenBits) ||
         !BuildTable(block->dist, kDistEnough, lengths + nLitlen, nDist, kDistResults.r, kDistBits)) {
-        Fail(s, INFLATE_ERR_DATA);
+        FailData(s);
         return;
     }
     s->litlen = block->litlen;
@@ -438,7 +443,7 @@ void ReadBlockHeader(INFLATE_STATE* s)
             return;
         const DWORD nlen = Take(s, 16);
         if (len != (~nlen & 0xFFFF)) {
-            Fail(s, INFLATE_ERR_DATA);
+            FailData(s);
             return;
         }
         s->storedLeft = len;
@@ -454,7 +459,7 @@ void ReadBlockHeader(INFLATE_STATE* s)
         ReadDynamicHeader(s);
         break;
     default:
-        Fail(s, INFLATE_ERR_DATA);
+        FailData(s);
         return;
     }
     if (ConsumedPadding(s))
@@ -549,7 +554,7 @@ void DecodeSlow(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd)
             ConsumeEntry(s, e);
             EndBlock(s);
         } else {
-            Fail(s, INFLATE_ERR_DATA);
+            FailData(s);
         }
         return;
     }
@@ -560,7 +565,7 @@ void DecodeSlow(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd)
     if (s->error)
         return;
     if (e & kExceptional) {
-        Fail(s, INFLATE_ERR_DATA);
+        FailData(s);
         return;
     }
     if (!Need(s, e & 0xFF))
@@ -584,8 +589,9 @@ void DecodeSlow(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd)
 // roomy one also when it reaches the last stretch.
 //
 // The next literal/length entry is looked up before the current match is
-// copied (refilling does not change the low bits it is looked up with), so
-// the table access overlaps the copy.
+// copied, so the table access overlaps the copy, and before the refill that
+// follows it: a refill writes only bits the word already holds (see
+// QX_REFILL), so the lookup need not wait for the refill's load.
 constexpr SIZE_T kFastInput = 32;
 // One step of the loop writes at most two literals and then a match.
 constexpr SIZE_T kMaxStep = 2 + 258;
@@ -617,6 +623,15 @@ constexpr BYTE kWholePeriods[8] = { 0, 0, 8, 9, 8, 10, 12, 14 };
         bitsLeft |= kImgWordBits - 8;                                             \
     } while (0)
 
+// Ends a step that did not look up the next entry: leaves the loop where it
+// must stop, else looks the entry up and refills.
+#define QX_NEXT_STEP()                                \
+    if (out >= outStop || in > inStop)                \
+        break;                                        \
+    e = litlen[LowBits(bitBuf, kLitlenBits)];         \
+    QX_REFILL();                                      \
+    continue
+
 // Drops the bits of entry e. The whole entry is taken from bitsLeft, not
 // just its low byte: the rest is a multiple of 256 and only disturbs bits
 // the loop never reads, and the byte need not be extracted first.
@@ -627,9 +642,9 @@ constexpr BYTE kWholePeriods[8] = { 0, 0, 8, 9, 8, 10, 12, 14 };
     } while (0)
 
 constexpr bool kWideWord = kImgWordBits >= 64;
-constexpr SIZE_T kRefillsPerSymbol = kWideWord ? 3 : 4;
-static_assert((kRefillsPerSymbol - 1) * (sizeof(IMG_BITWORD) - 1) + sizeof(IMG_BITWORD) <= kFastInput,
-              "input for the refills of one symbol");
+constexpr SIZE_T kRefillsPerStep = kWideWord ? 3 : 4;
+static_assert((kRefillsPerStep - 1) * (sizeof(IMG_BITWORD) - 1) + sizeof(IMG_BITWORD) <= kFastInput,
+              "input for the refills of one step");
 
 template <bool kRoomy>
 QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef, BYTE* outEnd, BYTE* slackEnd)
@@ -667,11 +682,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
         if (e & kLiteral) {
             *out++ = (BYTE)(e >> 16);
             if (!kWideWord) {
-                if (out >= outStop || in > inStop)
-                    break;
-                QX_REFILL();
-                e = litlen[LowBits(bitBuf, kLitlenBits)];
-                continue;
+                QX_NEXT_STEP();
             }
             // Two more codes come from the bits one refill leaves in a
             // 64-bit word (56: two literals of up to 11 bits and a length
@@ -691,11 +702,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                 QX_DROP(e);
                 if (e & kLiteral) {
                     *out++ = (BYTE)(e >> 16);
-                    if (out >= outStop || in > inStop)
-                        break;
-                    QX_REFILL();
-                    e = litlen[LowBits(bitBuf, kLitlenBits)];
-                    continue;
+                    QX_NEXT_STEP();
                 }
             }
         }
@@ -708,11 +715,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                 QX_DROP(e);
                 if (e & kLiteral) {
                     *out++ = (BYTE)(e >> 16);
-                    if (out >= outStop || in > inStop)
-                        break;
-                    QX_REFILL();
-                    e = litlen[LowBits(bitBuf, kLitlenBits)];
-                    continue;
+                    QX_NEXT_STEP();
                 }
             }
             if (e & kExceptional) {
@@ -727,10 +730,16 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
         // bit count is the code length alone.
         const DWORD len = (e >> 16) + ((DWORD)LowBits(saved, e & 0xFF) >> (BYTE)(e >> 8));
 
-        // A distance code with its extra bits takes up to 28 bits.
-        if (!kWideWord || (bitsLeft & 0xFF) < kMaxCodeLength + 13)
-            QX_REFILL();
+        // The distance entry is looked up first: at most 42 bits have been
+        // taken since the last refill (two literals and a length), so the
+        // word still holds its 8. A distance code with its extra bits takes
+        // up to 28 bits, and the next step's entry is looked up before the
+        // refill that follows the distance, so 11 more bits must remain in
+        // the word's content, which holds at least one bit more than
+        // bitsLeft counts.
         e = distTable[LowBits(bitBuf, kDistBits)];
+        if (!kWideWord || (bitsLeft & 0xFF) < kMaxCodeLength + 13 + kLitlenBits - 1)
+            QX_REFILL();
         if (e & kExceptional) {
             if (!(e & kSubtable)) {
                 Fail(s, INFLATE_ERR_DATA);
@@ -758,17 +767,13 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
                 s->matchDist = dist;
                 break;
             }
-            if (out >= outStop || in > inStop)
-                break;
-            QX_REFILL();
-            e = litlen[LowBits(bitBuf, kLitlenBits)];
-            continue;
+            QX_NEXT_STEP();
         }
 
         // Input is left for another refill (see kFastInput): refill
         // again and look up the next symbol now.
-        QX_REFILL();
         e = litlen[LowBits(bitBuf, kLitlenBits)];
+        QX_REFILL();
         const BYTE* src = out - dist;
         BYTE* const end = out + len;
         if (kRoomy || (SIZE_T)(slackEnd - out) >= kCopyMinimum + kCopySpill + len) {
@@ -838,6 +843,7 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
     outRef = out;
 }
 
+#undef QX_NEXT_STEP
 #undef QX_DROP
 #undef QX_REFILL
 

@@ -669,6 +669,8 @@ HBITMAP Img_DecodePng(HDC dc, const BYTE* data, IMG_INFO* info)
     } else if (!d.error) {
         Refuse(&d, "the first chunk is not IHDR");
     }
+    if (!d.error && !d.dib)
+        Refuse(&d, "the file has no image data (IDAT)");
 
     Inflate_End(&d.inflate);
     Free(d.chunkData);

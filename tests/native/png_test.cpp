@@ -136,7 +136,7 @@ TEST(Png, Refusals)
         { "IDAT of 2^31", length(0x80000000), kPast }, { "IDAT of 2^32 - 1", length(0xFFFFFFFF), kPast },
         { "no IEND", edit(rgb, [](auto& c) { c.pop_back(); }), "the file ends before its IEND chunk" },
         { "bytes after IEND", [&] { Bytes b = Png(rgb); return b.insert(b.end(), { 1, 2, 3 }), b; }(), nullptr },
-        { "no IDAT", edit(pal, [](auto& c) { c.erase(c.begin() + 2); }), "(none)" },
+        { "no IDAT", edit(pal, [](auto& c) { c.erase(c.begin() + 2); }), "the file has no image data (IDAT)" },
         { "a row short", stream(Zlib(Bytes(raw.begin(), raw.end() - 28), 6)), kShort },
         { "filter type 5", stream(Zlib(badFilter, 6)), "a row has an unknown filter type" },
         { "Adler-32 wrong", stream(badSum), "the image data's Adler-32 does not match" },
