@@ -53,6 +53,11 @@ struct JPEG_COMPONENT {
     BYTE* plane;                     // samples, 64 per block, blocks in row order
     uint32_t planeBase;              // first block row held in plane (see strips)
     int16_t* coef;                   // progressive only: 64 per block, natural order
+    // Progressive only, one word per block in the same allocation as coef:
+    // bit k set when the coefficient at zigzag position k (1 to 63) is not
+    // 0, so that refinement scans find the coefficients with a history
+    // without testing each in turn.
+    uint64_t* nonzero;
 };
 
 struct JPEG_DECODER {

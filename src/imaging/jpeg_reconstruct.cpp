@@ -975,7 +975,14 @@ BOOL JpegBuildPicture(JPEG_DECODER* d)
             const size_t blocks = (size_t)c->v * c->fullAcross;
             const int16_t* coef = c->coef + (size_t)my * blocks * 64;
             c->planeBase = my * c->v;
+            const uint64_t* nonzero = c->nonzero + (size_t)my * blocks;
             for (size_t b = 0; b < blocks; ++b) {
+                // No AC coefficient other than 0 (the nonzero word is
+                // clear): the block is its DC value throughout.
+                if (!nonzero[b]) {
+                    JpegIdctDcOnly((uint32_t)(int32_t)coef[b * 64] * c->quant->scaled[0], c->plane + b * 64, 8);
+                    continue;
+                }
                 const uint32_t rows = JpegDequantise(coef + b * 64, c->quant->scaled, block);
                 k->idct(block, rows, c->plane + b * 64, 8);
             }

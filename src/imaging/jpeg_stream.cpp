@@ -5,9 +5,12 @@
 // Speed comes from the bit reader and the Huffman lookahead: the reader keeps
 // a machine word of bits in a register, loading a word at a time where its
 // bytes hold no 0xFF, and every short code (with its extra bits, for AC
-// coefficients) resolves with a single table read. What it may never change
-// is the outcome: the reader reproduces exactly where a byte-by-byte reader
-// would stand and when it would fail (see AlignedPosition).
+// coefficients) resolves with a single table read. Progressive refinement
+// scans keep a word per block of the coefficients that are not 0, and find
+// runs and correction bits from it rather than by walking the block. What
+// none of this may change is the outcome: the reader reproduces exactly
+// where a byte-by-byte reader would stand and when it would fail (see
+// AlignedPosition).
 #include "imaging/jpeg_decoder.h"
 
 #include "common/raii.h"
@@ -505,9 +508,11 @@ BOOL PrepareComponent(JPEG_DECODER* d, JPEG_COMPONENT* c)
     if (!c->plane)
         return Fail(d, "out of memory");
     if (d->progressive) {
-        c->coef = (int16_t*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (SIZE_T)(blocks * 64 * sizeof(int16_t)));
+        const uint64_t coefBytes = blocks * 64 * sizeof(int16_t);
+        c->coef = (int16_t*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (SIZE_T)(coefBytes + blocks * sizeof(uint64_t)));
         if (!c->coef)
             return Fail(d, "out of memory");
+        c->nonzero = (uint64_t*)(c->coef + blocks * 64);
     }
     return TRUE;
 }
@@ -610,6 +615,11 @@ inline BYTE* PlaneBlock(const JPEG_COMPONENT* c, uint32_t row, uint32_t col)
 inline int16_t* CoefBlock(const JPEG_COMPONENT* c, uint32_t row, uint32_t col)
 {
     return c->coef + ((size_t)row * c->fullAcross + col) * 64;
+}
+
+inline uint64_t* NonzeroWord(const JPEG_COMPONENT* c, uint32_t row, uint32_t col)
+{
+    return c->nonzero + (size_t)row * c->fullAcross + col;
 }
 
 // DC difference of a block: false for an undecodable code or one that asks
@@ -729,14 +739,21 @@ bool DcFirstBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col, 
 
 bool DcRefineBlock(BitReader& br, JPEG_COMPONENT* c, uint32_t row, uint32_t col, uint32_t al)
 {
-    if (GetBit(br)) {
-        int16_t* co = CoefBlock(c, row, col);
-        co[0] = (int16_t)((uint16_t)co[0] | (1u << al));
-    }
+    // The bit follows no pattern: it is merged, not branched on.
+    int16_t* co = CoefBlock(c, row, col);
+    co[0] = (int16_t)((uint16_t)co[0] | (GetBit(br) << al));
     return true;
 }
 
-bool AcFirstBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
+// Sets or clears bit k of a block's nonzero word after coefficient k became v.
+QX_INLINE uint64_t NoteCoefficient(uint64_t nonzero, int k, int16_t v)
+{
+    const uint64_t bit = (uint64_t)1 << k;
+    return v ? nonzero | bit : nonzero & ~bit;
+}
+
+bool AcFirstBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, uint64_t* nonzeroWord, int ss, int se,
+                  uint32_t al)
 {
     if (c->eobRun > 0) {
         --c->eobRun;
@@ -744,6 +761,7 @@ bool AcFirstBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int
     }
     BitReader br = reader;   // a copy that can stay in registers
     const JPEG_HUFF_TABLE* ac = c->ac;
+    uint64_t nonzero = *nonzeroWord;
     bool ok = true;
     for (int k = ss; k <= se;) {
         if (br.nbits < kRefillBelow)
@@ -760,7 +778,10 @@ bool AcFirstBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int
                 ok = (f >> 16) == 0;
                 break;
             }
-            co[kJpegZigzag[k++]] = (int16_t)((uint32_t)(f >> 16) << al);
+            // A value shifted out of 16 bits by a hostile Al stores a 0.
+            const int16_t v = (int16_t)((uint32_t)(f >> 16) << al);
+            co[kJpegZigzag[k]] = v;
+            nonzero = NoteCoefficient(nonzero, k++, v);
             continue;
         }
         int rs = DecodeSymbol(br, ac);
@@ -775,7 +796,9 @@ bool AcFirstBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int
                 ok = false;
                 break;
             }
-            co[kJpegZigzag[k++]] = (int16_t)((uint32_t)Extend(GetBits(br, s), s) << al);
+            const int16_t v = (int16_t)((uint32_t)Extend(GetBits(br, s), s) << al);
+            co[kJpegZigzag[k]] = v;
+            nonzero = NoteCoefficient(nonzero, k++, v);
         } else if (r == 15) {
             k += 16;
         } else {
@@ -783,73 +806,118 @@ bool AcFirstBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int
             break;
         }
     }
+    *nonzeroWord = nonzero;
     reader = br;
     return ok;
 }
 
-// One bit, which when set moves the (non-zero) coefficient p further from
-// zero. The bit follows no pattern, so it is not a branch.
-QX_INLINE void Refine(BitReader& br, int16_t* co, int p)
+// One correction bit for each coefficient of `which` (nonzero-word bits), in
+// zigzag order; a set bit moves the coefficient p further from zero, which
+// never makes it 0 (|v| + p stays below 65536). The bits follow no pattern,
+// so they are added, not branched on.
+QX_INLINE void RefineCoefficients(BitReader& br, int16_t* co, uint64_t which, int p)
 {
-    const int v = *co;
-    const int bit = (int)GetBit(br);
-    *co = (int16_t)(v + bit * (v > 0 ? p : -p));
-}
-
-QX_INLINE bool AcRefineBody(BitReader& br, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
-{
-    const int p = 1 << al;
-    int k = ss;
-    for (;;) {
-        if (c->eobRun > 0) {
-            for (; k <= se; ++k) {
-                if (co[kJpegZigzag[k]])
-                    Refine(br, &co[kJpegZigzag[k]], p);
-            }
-            --c->eobRun;
-            return true;
-        }
-        if (k > se)
-            return true;
-        int rs = DecodeSymbol(br, c->ac);
-        if (rs < 0)
-            return false;
-        int r = rs >> 4, s = rs & 15;
-        if (s) {
-            if (s != 1)
-                return false;
-            bool positive = GetBit(br) != 0;
-            for (int zeros = 0;; ++k) {
-                if (k > se)
-                    return false;
-                int16_t* x = &co[kJpegZigzag[k]];
-                if (*x) {
-                    Refine(br, x, p);
-                } else {
-                    if (zeros == r)
-                        break;
-                    ++zeros;
-                }
-            }
-            co[kJpegZigzag[k++]] = (int16_t)(positive ? p : -p);
-        } else if (r == 15) {
-            for (int zeros = 0; k <= se && zeros < 16; ++k) {
-                int16_t* x = &co[kJpegZigzag[k]];
-                if (*x)
-                    Refine(br, x, p);
-                else
-                    ++zeros;
-            }
-        } else {
-            c->eobRun = r ? (1u << r) + GetBits(br, r) : 1;
-        }
+    while (which) {
+        int16_t* x = &co[kJpegZigzag[__builtin_ctzll(which)]];
+        which &= which - 1;
+        const int v = *x;
+        const int bit = (int)GetBit(br);
+        *x = (int16_t)(v + bit * (v > 0 ? p : -p));
     }
 }
 
-bool AcRefineBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, int ss, int se, uint32_t al)
+// The positions of `zeros` below its (n + 1)th set bit, and that bit; 0 for
+// both when it has no such bit.
+QX_INLINE uint64_t PastZeros(uint64_t zeros, int n, uint64_t* below)
+{
+    for (int i = 0; i < n; ++i)
+        zeros &= zeros - 1;
+    const uint64_t bit = zeros & (0 - zeros);
+    *below = bit - 1;
+    return bit;
+}
+
+// A refinement scan's block. The nonzero word gives the coefficients that
+// take a correction bit and the zeros a run counts, so the zigzag walk
+// visits only those. `rest` holds the band's positions not yet passed.
+QX_INLINE bool AcRefineBody(BitReader& br, JPEG_COMPONENT* c, int16_t* co, uint64_t& nonzero, int ss, int se,
+                            uint32_t al)
+{
+    const int p = 1 << al;
+    const JPEG_HUFF_TABLE* ac = c->ac;
+    uint64_t rest = (~(uint64_t)0 >> (63 - se)) & (~(uint64_t)0 << ss);
+    for (;;) {
+        if (c->eobRun > 0) {
+            RefineCoefficients(br, co, nonzero & rest, p);
+            --c->eobRun;
+            return true;
+        }
+        if (!rest)
+            return true;
+        int r, sign;
+        if (br.nbits < kRefillBelow)
+            Fill(br);
+        const int32_t f = ac->fast[br.acc >> (kWordBits - kJpegLookBits)];
+        if (f) {
+            // A code with its one extra bit, the sign, or the end of the band.
+            const int len = f & 0xFF;
+            br.acc <<= len;
+            br.nbits -= len;
+            r = (f >> 8) & 0xFF;
+            if (r == kJpegEndOfBlock) {
+                c->eobRun = 1;
+                continue;
+            }
+            sign = f >> 16;
+            if ((uint32_t)(sign + 1) & ~2u)
+                return false;   // a new coefficient of more than one bit
+        } else {
+            const int rs = DecodeSymbol(br, ac);
+            if (rs < 0)
+                return false;
+            r = rs >> 4;
+            const int s = rs & 15;
+            if (s == 0) {
+                if (r != 15) {
+                    c->eobRun = r ? (1u << r) + GetBits(br, r) : 1;
+                    continue;
+                }
+                // Sixteen zeros, or what is left of the band.
+                uint64_t below;
+                const uint64_t at = PastZeros(rest & ~nonzero, 15, &below);
+                RefineCoefficients(br, co, nonzero & rest & (at ? below : ~(uint64_t)0), p);
+                rest &= at ? ~(below | at) : 0;
+                continue;
+            }
+            if (s != 1)
+                return false;
+            sign = 2 * (int)GetBit(br) - 1;
+        }
+        // The new coefficient goes to the zero after r zeros, r places on
+        // when no coefficient with a history comes first (most often);
+        // else the coefficients passed on the way take their correction bits.
+        uint64_t at = (rest & (0 - rest)) << r;
+        const uint64_t span = rest & ((at << 1) - 1);
+        if ((nonzero & span) | (at & ~rest) | !at) {
+            uint64_t below;
+            at = PastZeros(rest & ~nonzero, r, &below);
+            if (!at)
+                return false;
+            RefineCoefficients(br, co, nonzero & rest & below, p);
+        }
+        co[kJpegZigzag[__builtin_ctzll(at)]] = (int16_t)(sign * p);
+        nonzero |= at;
+        rest &= ~(at | (at - 1));
+    }
+}
+
+bool AcRefineBlock(BitReader& reader, JPEG_COMPONENT* c, int16_t* co, uint64_t* nonzeroWord, int ss, int se,
+                   uint32_t al)
 {
     BitReader br = reader;   // a copy that can stay in registers
-    const bool ok = AcRefineBody(br, c, co, ss, se, al);
+    uint64_t nonzero = *nonzeroWord;
+    const bool ok = AcRefineBody(br, c, co, nonzero, ss, se, al);
+    *nonzeroWord = nonzero;
     reader = br;
     return ok;
 }
@@ -872,11 +940,11 @@ BOOL DecodeScanData(JPEG_DECODER* d, BitReader& br)
     }
     if (d->ah == 0) {
         return WalkScan<false>(d, br, false, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
-            return AcFirstBlock(br, c, CoefBlock(c, row, col), ss, se, al);
+            return AcFirstBlock(br, c, CoefBlock(c, row, col), NonzeroWord(c, row, col), ss, se, al);
         });
     }
     return WalkScan<false>(d, br, false, [&](JPEG_COMPONENT* c, uint32_t row, uint32_t col) {
-        return AcRefineBlock(br, c, CoefBlock(c, row, col), ss, se, al);
+        return AcRefineBlock(br, c, CoefBlock(c, row, col), NonzeroWord(c, row, col), ss, se, al);
     });
 }
 

@@ -195,7 +195,10 @@ TEST(Jpeg, Refusals)
                 PutValue(w, v, false, false, run);
         });
     };
-    auto refine = [](int rs) { return Small(true, [=](JpegWriter& w) { PutAc(w, rs), w.Bits(1, 1), PutAc(w, 0); }); };
+    auto refine = [](int rs) { return Small(true, [=](JpegWriter& w) { PutAc(w, rs), w.Bits(1, rs & 15), PutAc(w, 0); }); };
+    // AC first scans: 1 at Al 1, then 8 at Al (13: out of 16 bits, a zero again); the refinement's end of band
+    // then reads a correction bit, past its data, only for a coefficient other than 0.
+    auto twice = [&](uint8_t al) { return Edit(prog, At(prog, 0xDA, 1) + 10, 1, { 1, 0x80, 0x7F, 0xFF, 0xDA, 0, 8, 1, 1, 0, 1, 63, al, 4, 0x80, 0x0F }); };
     ExpectOutcomes(IMG_TYPE_JPEG, {
         { "the valid stream", ok, nullptr }, { "no file header: SOI, DQT", bare, nullptr },
         { "144 bytes before SOI", Insert(ok, 0xD8, Bytes(144, 0xFE)), nullptr },
@@ -245,7 +248,8 @@ TEST(Jpeg, Refusals)
         { "band to 64", Set(prog, 0xDA, 8, { 64 }, 1), kBand }, { "band 9 to 8", Set(prog, 0xDA, 7, { 9, 8 }, 1), kBand },
         { "Al 13", Set(prog, 0xDA, 9, { 13 }, 1), nullptr }, { "Al 14", Set(prog, 0xDA, 9, { 14 }, 1), kApprox },
         { "Ah 14", Set(prog, 0xDA, 9, { 0xE0 }, 2), kApprox }, { "refining S = 1", refine(0x01), nullptr },
-        { "refining S = 2", refine(0x02), kBad },
+        { "refining S = 2", refine(0x02), kBad }, { "refining S = 2, long code", refine(0x82), kBad },
+        { "first-scan value shifted out", twice(13), nullptr }, { "first-scan value kept", twice(12), "marker inside entropy-coded data" },
     });
     // Markers of other processes, and markers that belong nowhere here.
     for (int m : { 0xC3, 0xC7, 0xC5, 0xC6, 0xDE, 0xC9, 0xCA, 0xCB, 0xCD, 0xCE, 0xCF, 0xC8, 0xCC, 0xD3, 0xDC, 0xDF, 0xF0, 0x01 }) {
