@@ -19,6 +19,12 @@ DWORD g_aHelpIds[QX_HELP_ID_PAIRS * 2] = {
 BOOL g_bHelpIdsShifted;
 char g_szHelpFile[MAX_PATH];
 
+const QX_CFG_TEXT kCfgSheetTitle = { "IDS_TAB_COLOR", "QxTintra", QX_CFG_TITLE_CCH };
+const QX_CFG_TEXT kCfgTwoCopies = { "Msg2CopiesWarn",
+    "A copy of this utility is already running. Running 2 copies at the same time may cause unpredictable results.",
+    QX_CFG_TEXT_CCH };
+const QX_CFG_TEXT kCfgTwoCopies2 = { "Msg2CopiesWarn2", "Please close one of the copies.", QX_CFG_TEXT_CCH };
+
 char g_szLanguage[QX_LANGUAGE_CHARS] = "English";
 char g_szAbbrev[QX_ABBREV_CHARS];
 char g_szLangFile[MAX_PATH];

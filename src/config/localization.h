@@ -65,6 +65,27 @@ WORD ResolveLanguageName(char (&language)[QX_LANGUAGE_CHARS], char (&abbrev)[QX_
 // the buffers are cut.
 void SetConfigSection(LPCSTR section, LPCSTR file);
 
+// How many characters (with the terminating zero) the page reads of a text
+// from the configuration file: a tab's label as the tab control keeps it,
+// the sheet's tab title, and every other text.
+constexpr int QX_CFG_TAB_LABEL_CCH = 64;
+constexpr int QX_CFG_TITLE_CCH = 256;
+constexpr int QX_CFG_TEXT_CCH = 512;
+
+// A text looked up outside the tab table: its key, the English text shown
+// without one, and its buffer size.
+struct QX_CFG_TEXT {
+    LPCSTR key;
+    LPCSTR fallback;
+    int cch;
+};
+
+// The sheet's tab title and the two lines of the warning a second copy of
+// the utility shows.
+extern const QX_CFG_TEXT kCfgSheetTitle;
+extern const QX_CFG_TEXT kCfgTwoCopies;
+extern const QX_CFG_TEXT kCfgTwoCopies2;
+
 // Looks a text up in the chosen section of the configuration file. TRUE when
 // the key holds a non-empty text (copied, cut to size); FALSE otherwise, with
 // the default copied instead (cut to size; a null default gives "").

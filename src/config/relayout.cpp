@@ -12,9 +12,6 @@ namespace {
 constexpr char kMeasuringString[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 constexpr int kMeasuringChars = sizeof kMeasuringString - 1;
 
-// Texts of controls, as the configuration file gives them, up to 511 characters.
-constexpr int kTextCch = 512;
-
 // Slack beside the text of buttons, in pixels: the box of a check box or the
 // circle of a radio button plus the gap before the text; the frame of any
 // other button lies within kButtonSlackMin to kButtonSlackMax.
@@ -96,7 +93,7 @@ RECT RectInDialog(HWND hwnd, HWND dlg)
 // Width of a text with its accelerator marks removed, as the control shows it.
 bool ShownTextWidth(HDC dc, LPCSTR text, LONG& width)
 {
-    char shown[kTextCch];
+    char shown[QX_CFG_TEXT_CCH];
     StripAccelerators(shown, text);
     SIZE extent;
     if (!GetTextExtentPoint32A(dc, shown, lstrlenA(shown), &extent))
@@ -267,7 +264,7 @@ void SetControlTextFromCfg(HWND dlg, int id, LPCSTR defaultText, LPCSTR key, int
     if (!defaultText)
         defaultText = "";
 
-    char text[kTextCch];
+    char text[QX_CFG_TEXT_CCH];
     GetWindowTextA(control, text, sizeof text);
     const RECT r = RectInDialog(control, dlg);
     const LONG controlWidth = r.right - r.left;

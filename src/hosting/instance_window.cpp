@@ -11,11 +11,9 @@ BOOL WarnIfAlreadyRunning()
     if (!FindWindowA(QX_INSTANCE_CLASS, QX_UTILITY_NAME))
         return FALSE;
 
-    char first[512], second[512];
-    GetCfgString("Msg2CopiesWarn",
-        "A copy of this utility is already running. Running 2 copies at the same time may cause unpredictable results.",
-        first, sizeof first);
-    GetCfgString("Msg2CopiesWarn2", "Please close one of the copies.", second, sizeof second);
+    char first[QX_CFG_TEXT_CCH], second[QX_CFG_TEXT_CCH];
+    GetCfgString(kCfgTwoCopies.key, kCfgTwoCopies.fallback, first, sizeof first);
+    GetCfgString(kCfgTwoCopies2.key, kCfgTwoCopies2.fallback, second, sizeof second);
 
     // wsprintfA writes at most 1024 characters; two 512-character texts and
     // the line break always fit.

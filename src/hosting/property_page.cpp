@@ -27,8 +27,8 @@ void ReleaseTabIcon()
 
 void AddTintraPage(LPFNADDPROPSHEETPAGE addPage, LPARAM param, WORD templateId, LPARAM pageParam)
 {
-    char title[256];
-    GetCfgString("IDS_TAB_COLOR", "QxTintra", title, sizeof title);
+    char title[QX_CFG_TITLE_CCH];
+    GetCfgString(kCfgSheetTitle.key, kCfgSheetTitle.fallback, title, sizeof title);
 
     PROPSHEETPAGEA page = {};
     page.dwSize = PROPSHEETPAGEA_V2_SIZE;

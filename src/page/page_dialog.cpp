@@ -22,13 +22,10 @@
 
 namespace {
 
-// Length of a tab label as the tab control keeps it.
-constexpr int kTabLabelCch = 64;
-
 void InsertTab(HWND tabControl, int index, int tab)
 {
     const TabInfo* info = GetTabInfo(tab);
-    char label[kTabLabelCch];
+    char label[QX_CFG_TAB_LABEL_CCH];
     GetCfgString(info->labelKey, info->labelDefault, label, sizeof label);
     TCITEMA item = {};
     item.mask = TCIF_TEXT;

@@ -7,6 +7,7 @@
 
 #include "common/raii.h"
 #include "common/trace.h"
+#include "config/localization.h"
 #include "config/skin_settings.h"
 #include "config/system_services.h"
 #include "controls/picture_control.h"
@@ -27,8 +28,6 @@ HWND g_hLogoToolTip = nullptr;
 
 namespace {
 
-// Tab labels as the tab control keeps them.
-constexpr int kTabLabelCch = 64;
 constexpr COLORREF kTabFace = RGB(235, 235, 235);
 constexpr COLORREF kTabGradientEnd = RGB(120, 120, 120);
 // Where the label starts inside its tab item.
@@ -300,11 +299,11 @@ BOOL PaintBackground(HDC dc, HWND window, HBITMAP* slot, BOOL* stretched, BOOL f
 
 void PaintTabItem(const DRAWITEMSTRUCT* dis)
 {
-    char label[kTabLabelCch] = "";
+    char label[QX_CFG_TAB_LABEL_CCH] = "";
     TCITEMA item = {};
     item.mask = TCIF_TEXT;
     item.pszText = label;
-    item.cchTextMax = kTabLabelCch;
+    item.cchTextMax = QX_CFG_TAB_LABEL_CCH;
     SendMessageA(dis->hwndItem, TCM_GETITEMA, dis->itemID, reinterpret_cast<LPARAM>(&item));
     LPCSTR text = item.pszText ? item.pszText : label;
     const int length = lstrlenA(text);

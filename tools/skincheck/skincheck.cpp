@@ -458,17 +458,20 @@ struct TextKey {
 // characters the page keeps of it.
 std::vector<TextKey> ModuleTextKeys()
 {
-    std::vector<TextKey> keys = { { "IDS_TAB_COLOR", "QxTintra", 255 },
-        { "Msg2CopiesWarn", "", 511 }, { "Msg2CopiesWarn2", "", 511 }, { "IDC_ORIGINALGRPBOX", "Original image", 511 } };
+    std::vector<TextKey> keys;
+    for (const QX_CFG_TEXT* text : { &kCfgSheetTitle, &kCfgTwoCopies, &kCfgTwoCopies2 })
+        keys.push_back({ text->key, text->fallback, (size_t)text->cch - 1 });
+    // The group box keeps its template's title without a text of its own.
+    keys.push_back({ "IDC_ORIGINALGRPBOX", "Original image", QX_CFG_TEXT_CCH - 1 });
     for (int tab : { QX_TAB_ARTISTIC, QX_TAB_DEBLOCK }) {
         const TabInfo* info = GetTabInfo(tab);
-        keys.push_back({ info->labelKey, info->labelDefault, 63 });
+        keys.push_back({ info->labelKey, info->labelDefault, QX_CFG_TAB_LABEL_CCH - 1 });
         for (int r = 0; r < info->rowCount; ++r) {
             bool seen = false;
             for (const TextKey& k : keys)
                 seen = seen || k.key == info->rows[r].textKey;
             if (!seen)
-                keys.push_back({ info->rows[r].textKey, info->rows[r].defaultText, 511 });
+                keys.push_back({ info->rows[r].textKey, info->rows[r].defaultText, QX_CFG_TEXT_CCH - 1 });
         }
     }
     return keys;
