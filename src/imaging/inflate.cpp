@@ -847,11 +847,17 @@ QX_INLINE void DecodeFastBody(INFLATE_STATE* s, const BYTE* dest, BYTE*& outRef,
 #undef QX_DROP
 #undef QX_REFILL
 
-void DecodeFastPlain(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
+// The roomy form, then the careful one for what is left of the read.
+QX_INLINE void DecodeFastForms(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
 {
     DecodeFastBody<true>(s, dest, out, outEnd, slackEnd);
     if (s->mode == kModeHuffman && !s->matchLeft && !s->error)
         DecodeFastBody<false>(s, dest, out, outEnd, slackEnd);
+}
+
+void DecodeFastPlain(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
+{
+    DecodeFastForms(s, dest, out, outEnd, slackEnd);
 }
 
 // The loop shifts by variable amounts all the time; where the processor has
@@ -860,9 +866,7 @@ void DecodeFastPlain(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEn
 #if defined(QX_X86)
 QX_TARGET_BMI2 void DecodeFastBmi2(INFLATE_STATE* s, const BYTE* dest, BYTE*& out, BYTE* outEnd, BYTE* slackEnd)
 {
-    DecodeFastBody<true>(s, dest, out, outEnd, slackEnd);
-    if (s->mode == kModeHuffman && !s->matchLeft && !s->error)
-        DecodeFastBody<false>(s, dest, out, outEnd, slackEnd);
+    DecodeFastForms(s, dest, out, outEnd, slackEnd);
 }
 #endif
 
